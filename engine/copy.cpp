@@ -1,0 +1,75 @@
+#include "zelvane/engine/copy.h"
+
+#include <stdexcept>
+#include <vector>
+
+namespace zelvane {
+namespace {
+
+constexpr std::size_t kBlockSize = 1 << 20;
+
+// The partial file of one copy: deleted again unless it took the product file's place.
+class PartialFile {
+  public:
+    PartialFile(FileSystem& files, std::string path) : files_(files), path_(std::move(path)) {
+        KillFile(files_, path_);  // left behind by an interrupted earlier run
+        file_ = files_.CreateNew(path_);
+    }
+    PartialFile(const PartialFile&) = delete;
+    PartialFile& operator=(const PartialFile&) = delete;
+
+    ~PartialFile() {
+        if (placed_) return;
+        file_.reset();
+        try {
+            files_.DeleteFile(path_);
+        } catch (const std::exception&) {
+            // The copy already failed for a reason worth telling; this one would hide it.
+        }
+    }
+
+    WritableFile& File() { return *file_; }
+
+    void Replace(const std::string& target) {
+        file_->Finish();
+        file_.reset();
+        files_.Replace(path_, target);
+        placed_ = true;
+    }
+
+  private:
+    FileSystem& files_;
+    std::string path_;
+    std::unique_ptr<WritableFile> file_;
+    bool placed_ = false;
+};
+
+}  // namespace
+
+void Unscramble(std::span<std::byte> bytes) {
+    for (auto& byte : bytes) byte ^= kScrambleKey;
+}
+
+void KillFile(FileSystem& files, const std::string& Filename) {
+    if (files.IsOrdinaryFile(Filename)) files.DeleteFile(Filename);
+}
+
+void CopyEncryptedFile(FileSystem& files, const std::string& InFile, const std::string& Outfile) {
+    const auto input = files.OpenForReading(InFile);
+    const std::uint64_t length = input->Length();
+    PartialFile output(files, Outfile + kPartialSuffix);
+    std::vector<std::byte> block(kBlockSize);
+    std::uint64_t copied = 0;
+    while (const std::size_t got = input->Read(block)) {
+        const std::span<std::byte> bytes(block.data(), got);
+        Unscramble(bytes);
+        output.File().Write(bytes);
+        copied += got;
+    }
+    if (copied != length) {
+        throw std::runtime_error("\"" + InFile + "\" changed while it was being read");
+    }
+    output.Replace(Outfile);
+}
+
+}  // namespace zelvane

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <array>
+#include <string>
+
+#include "zelvane/platform/files.h"
+#include "zelvane/platform/processes.h"
+#include "zelvane/platform/window_side.h"
+
+namespace zelvane {
+
+// Files whose presence proves an install of version 3.0 or later, in the order they are tested.
+inline constexpr std::array<const char*, 9> kMarkerFiles{
+    "engine.exe",       "catalog_ix.exe",  "Tray_In_kb.exe",    "Tray_Out_kb.exe",   "scan_ix.exe",
+    "Reel_edit_km.exe", "ReelScan_ix.exe", "SparkField_kf.exe", "RippleShift_kf.exe"};
+
+inline constexpr const char* kControlFile = "NavTree.ocx";
+inline constexpr const char* kFirstProgram = "UnpackDirs.exe";
+inline constexpr const char* kSecondProgram = "ViewHost.exe";
+
+inline constexpr const char* kNotFoundMessage =
+    "Version 3.0 or later could not be found in this folder";
+inline constexpr const char* kSuccessMessage = "The update was installed successfully.";
+inline constexpr const char* kCopyFailurePrefix = "Cannot copy file ";
+
+enum class UpdateOutcome {
+    Installed,   // every step succeeded; the window was closed
+    NotFound,    // no install in the folder; nothing changed, the window stays
+    NotStarted,  // a failure before any file was written; nothing changed, the window stays
+    Incomplete,  // finished, but something failed; the window was closed
+};
+
+struct UpdateContext {
+    WindowSide& window;
+    FileSystem& files;
+    Processes& processes;
+};
+
+// What the Install button does: checks the folder, writes every package file into it,
+// registers the control, runs the post-install programs and reports.
+UpdateOutcome RunUpdate(const UpdateContext& context);
+
+}  // namespace zelvane

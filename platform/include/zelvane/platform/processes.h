@@ -1,0 +1,44 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace zelvane {
+
+// How a started program's window is first shown.
+enum class WindowStyle : int {
+    MinimizedWithFocus = 2,
+    NormalWithoutFocus = 4,
+};
+
+struct ProgramLaunch {
+    // A bare name is searched for in the updater's own folder, then along the search path.
+    std::string program;
+    std::vector<std::string> arguments;
+    WindowStyle style = WindowStyle::MinimizedWithFocus;
+};
+
+// An opened process, released when destroyed.
+class ProcessHandle {
+  public:
+    virtual ~ProcessHandle() = default;
+    // Returns when the process has ended or the bound has passed, whichever comes first.
+    virtual void WaitForExit(std::chrono::milliseconds bound) = 0;
+};
+
+class Processes {
+  public:
+    virtual ~Processes() = default;
+    // Starts the program without waiting and returns its process id; throws when it cannot be
+    // found or started.
+    virtual std::int32_t Start(const ProgramLaunch& launch) = 0;
+    // Returns nothing when no running process has this id (an id of 0 included).
+    virtual std::unique_ptr<ProcessHandle> Open(std::int32_t processId) = 0;
+};
+
+Processes& SystemProcesses();
+
+}  // namespace zelvane

@@ -1,0 +1,53 @@
+#include "zelvane/engine/paths.h"
+
+#include <gtest/gtest.h>
+
+namespace zelvane {
+namespace {
+
+TEST(InstallFolder, EndsWithExactlyOneSeparator) {
+    FileSystem& files = SystemFileSystem();
+    EXPECT_EQ(InstallFolder(files, "/opt/zelvane"), "/opt/zelvane/");
+    EXPECT_EQ(InstallFolder(files, "/opt/zelvane/"), "/opt/zelvane/");
+    EXPECT_EQ(InstallFolder(files, ""), "/");
+    // Windows separators in the path box are read as separators too.
+    EXPECT_EQ(InstallFolder(files, "inst\\sub\\"), "inst/sub/");
+}
+
+TEST(DestinationName, SafeNamesStayInsideTheFolder) {
+    for (const char* name : {"a.txt", "Help\\index.html", "Help/index.html", "a..b", ".hidden",
+                             "x\\.\\y", "CONSOLE.txt", "COM0", "LPT10"}) {
+        EXPECT_EQ(UnsafeNameReason(name), "") << name;
+    }
+    EXPECT_EQ(DestinationPath(SystemFileSystem(), "/inst/", "Help\\index.html"),
+              "/inst/Help/index.html");
+}
+
+TEST(DestinationName, NamesThatLeaveTheFolderAreRefused) {
+    for (const char* name : {"",
+                             "\\Windows\\x.dll",
+                             "/etc/passwd",
+                             "C:\\x.dll",
+                             "c:x.dll",
+                             "\\\\server\\share\\x",
+                             "..\\x",
+                             "a\\..\\..\\x",
+                             "a/../x",
+                             "..",
+                             "...\\x",
+                             ".. \\x",
+                             "file.txt:stream",
+                             "CON",
+                             "nul.txt",
+                             "Help\\aux",
+                             "com1",
+                             "LPT9.log",
+                             "a\nb",
+                             "tab\tname"}) {
+        EXPECT_NE(UnsafeNameReason(name), "") << name;
+        EXPECT_THROW(DestinationPath(SystemFileSystem(), "/inst/", name), std::runtime_error);
+    }
+}
+
+}  // namespace
+}  // namespace zelvane

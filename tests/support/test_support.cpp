@@ -1,0 +1,102 @@
+#include "test_support.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "zelvane/engine/update.h"
+
+namespace zelvane::test {
+
+TempFolder::TempFolder() {
+    std::string pattern = (fs::temp_directory_path() / "zelvane-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+}
+
+TempFolder::~TempFolder() {
+    std::error_code ignored;
+    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ignored);
+    for (const auto& item : fs::recursive_directory_iterator(path_, ignored)) {
+        fs::permissions(item.path(), fs::perms::owner_all, fs::perm_options::add, ignored);
+    }
+    fs::remove_all(path_, ignored);
+}
+
+ScopedEnv::ScopedEnv(std::string name, const std::string& value) : name_(std::move(name)) {
+    if (const char* old = std::getenv(name_.c_str())) old_ = old;
+    ::setenv(name_.c_str(), value.c_str(), 1);
+}
+
+ScopedEnv::~ScopedEnv() {
+    if (old_) {
+        ::setenv(name_.c_str(), old_->c_str(), 1);
+    } else {
+        ::unsetenv(name_.c_str());
+    }
+}
+
+ScopedCurrentFolder::ScopedCurrentFolder(const fs::path& folder) : old_(fs::current_path()) {
+    fs::current_path(folder);
+}
+
+ScopedCurrentFolder::~ScopedCurrentFolder() {
+    std::error_code ignored;
+    fs::current_path(old_, ignored);
+}
+
+void WriteFile(const fs::path& path, std::string_view content) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(content.data(), static_cast<std::streamsize>(content.size()));
+    if (!out.flush()) throw std::runtime_error("cannot write " + path.string());
+}
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw std::runtime_error("cannot read " + path.string());
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+std::string Scramble(std::string_view content) {
+    std::string scrambled(content);
+    for (auto& c : scrambled) c = static_cast<char>(c ^ 0x5A);
+    return scrambled;
+}
+
+void MakeInstall(const fs::path& folder) {
+    fs::create_directories(folder);
+    for (const char* marker : kMarkerFiles) WriteFile(folder / marker, "marker");
+    WriteFile(folder / kControlFile, "control");
+    for (const char* program : {kFirstProgram, kSecondProgram}) {
+        fs::copy_file(ZELVANE_RECORD_PROGRAM, folder / program,
+                      fs::copy_options::overwrite_existing);
+    }
+}
+
+RecordingRegistrationTool::RecordingRegistrationTool(const fs::path& folder)
+    : path_("PATH", folder.string() + ":" + (std::getenv("PATH") ? std::getenv("PATH") : "")) {
+    fs::copy_file(ZELVANE_RECORD_PROGRAM, folder / "regsvr32.exe",
+                  fs::copy_options::overwrite_existing);
+}
+
+std::vector<Record> ReadRecords(const fs::path& log) {
+    std::vector<Record> records;
+    std::ifstream in(log);
+    for (std::string line; std::getline(in, line);) {
+        std::vector<std::string> fields;
+        std::istringstream split(line);
+        for (std::string field; std::getline(split, field, '\t');) fields.push_back(field);
+        if (fields.size() < 4) continue;
+        records.push_back({fields[0],
+                           fields[1],
+                           std::stoll(fields[2]),
+                           std::stoll(fields[3]),
+                           {fields.begin() + 4, fields.end()}});
+    }
+    return records;
+}
+
+}  // namespace zelvane::test

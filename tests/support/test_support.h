@@ -1,0 +1,126 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "zelvane/platform/window_side.h"
+
+namespace zelvane::test {
+
+namespace fs = std::filesystem;
+
+// A fresh folder under the system's temporary folder, removed with all it holds.
+class TempFolder {
+  public:
+    TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    ~TempFolder();
+    const fs::path& Path() const { return path_; }
+    fs::path operator/(const fs::path& name) const { return path_ / name; }
+
+  private:
+    fs::path path_;
+};
+
+// Sets an environment variable for the life of the object.
+class ScopedEnv {
+  public:
+    ScopedEnv(std::string name, const std::string& value);
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+    ~ScopedEnv();
+
+  private:
+    std::string name_;
+    std::optional<std::string> old_;
+};
+
+// Makes a folder current for the life of the object.
+class ScopedCurrentFolder {
+  public:
+    explicit ScopedCurrentFolder(const fs::path& folder);
+    ScopedCurrentFolder(const ScopedCurrentFolder&) = delete;
+    ScopedCurrentFolder& operator=(const ScopedCurrentFolder&) = delete;
+    ~ScopedCurrentFolder();
+
+  private:
+    fs::path old_;
+};
+
+void WriteFile(const fs::path& path, std::string_view content);
+std::string ReadFile(const fs::path& path);
+// Exclusive-or with 0x5A, written here independently of the updater's own code.
+std::string Scramble(std::string_view content);
+
+// Writes the nine marker files and the control file into folder, and copies the recording program
+// in as UnpackDirs.exe and ViewHost.exe.
+void MakeInstall(const fs::path& folder);
+
+// Puts a recording regsvr32.exe into folder and that folder first on PATH.
+class RecordingRegistrationTool {
+  public:
+    explicit RecordingRegistrationTool(const fs::path& folder);
+
+  private:
+    ScopedEnv path_;
+};
+
+// One run of the recording program.
+struct Record {
+    std::string program;
+    std::string currentFolder;
+    long long startMs = 0;
+    long long endMs = 0;
+    std::vector<std::string> arguments;
+};
+std::vector<Record> ReadRecords(const fs::path& log);
+
+struct Message {
+    std::string text;
+    int code = -1;
+    std::string title;
+    int pointerWhileShown = -1;
+};
+
+// The window side, recording every call in order.
+class RecordingWindow final : public WindowSide {
+  public:
+    explicit RecordingWindow(std::string path, int silent = 0)
+        : path_(std::move(path)), silent_(silent) {}
+
+    std::string PathText() override { return path_; }
+    int SilentFlag() override { return silent_; }
+    void SetProgressMax(float maximum) override { maxima.push_back(maximum); }
+    void SetProgressValue(float value) override {
+        values.push_back(value);
+        value_ = value;
+    }
+    float ProgressValue() override { return value_; }
+    int PointerShape() override { return pointer; }
+    void SetPointerShape(int shape) override {
+        pointer = shape;
+        pointers.push_back(shape);
+    }
+    void ShowMessage(const std::string& text, int code, const std::string& title) override {
+        messages.push_back({text, code, title, pointer});
+    }
+    void CloseWindow() override { closed = true; }
+
+    std::vector<float> maxima;
+    std::vector<float> values;
+    std::vector<int> pointers;
+    std::vector<Message> messages;
+    int pointer = kPointerDefault;
+    bool closed = false;
+
+  private:
+    std::string path_;
+    int silent_;
+    float value_ = 0;
+};
+
+}  // namespace zelvane::test
