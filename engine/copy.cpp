@@ -1,7 +1,9 @@
 #include "zelvane/engine/copy.h"
 
+#include <cstdint>
+#include <cstring>
+#include <memory>
 #include <stdexcept>
-#include <vector>
 
 namespace zelvane {
 namespace {
@@ -47,7 +49,17 @@ class PartialFile {
 }  // namespace
 
 void Unscramble(std::span<std::byte> bytes) {
-    for (auto& byte : bytes) byte ^= kScrambleKey;
+    // Eight bytes at a time: this loop is most of the work for large files.
+    constexpr std::uint64_t kKeyWord =
+        0x0101010101010101u * std::to_integer<std::uint64_t>(kScrambleKey);
+    std::size_t i = 0;
+    for (; i + sizeof(std::uint64_t) <= bytes.size(); i += sizeof(std::uint64_t)) {
+        std::uint64_t word;
+        std::memcpy(&word, bytes.data() + i, sizeof word);
+        word ^= kKeyWord;
+        std::memcpy(bytes.data() + i, &word, sizeof word);
+    }
+    for (; i < bytes.size(); ++i) bytes[i] ^= kScrambleKey;
 }
 
 void KillFile(FileSystem& files, const std::string& Filename) {
@@ -58,10 +70,10 @@ void CopyEncryptedFile(FileSystem& files, const std::string& InFile, const std::
     const auto input = files.OpenForReading(InFile);
     const std::uint64_t length = input->Length();
     PartialFile output(files, Outfile + kPartialSuffix);
-    std::vector<std::byte> block(kBlockSize);
+    const auto block = std::make_unique_for_overwrite<std::byte[]>(kBlockSize);
     std::uint64_t copied = 0;
-    while (const std::size_t got = input->Read(block)) {
-        const std::span<std::byte> bytes(block.data(), got);
+    while (const std::size_t got = input->Read({block.get(), kBlockSize})) {
+        const std::span<std::byte> bytes(block.get(), got);
         Unscramble(bytes);
         output.File().Write(bytes);
         copied += got;

@@ -56,8 +56,9 @@ class PosixWritableFile final : public WritableFile {
     }
 
     void Finish() override {
-        if (::fsync(fd_.Get()) != 0) ThrowErrno("cannot write", path_);
-        if (::close(fd_.Release()) != 0) ThrowErrno("cannot close", path_);
+        // No fsync: the file replaces the old one by rename, which a killed updater cannot leave
+        // half done, and a flush per file would make many small files several times slower.
+        if (::close(fd_.Release()) != 0) ThrowErrno("cannot write", path_);
     }
 
   private:

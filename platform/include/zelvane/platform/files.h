@@ -23,7 +23,7 @@ class WritableFile {
   public:
     virtual ~WritableFile() = default;
     virtual void Write(std::span<const std::byte> bytes) = 0;
-    // Makes the content durable and closes the file; throws when either fails.
+    // Closes the file; throws when what was written could not be stored.
     virtual void Finish() = 0;
 };
 
