@@ -123,7 +123,7 @@ inline constexpr std::string_view kFolderPrompt = "Select directory";
 
 inline constexpr std::string_view kLabel2Text =
     "This installer will update Zelvane to version 3.7.    For more information about Zelvane, "
-    "please visit https://www.zelvane.example or https://help.zelvane.example";
+    "please visit www.zelvane.example or support.zelvane.example";
 
 const FormDescription& Form();
 
