@@ -126,6 +126,8 @@ void Reported(QWidget* owner, Body body) {
         body();
     } catch (const std::exception& error) {
         ShowMessageBox(owner, error.what(), kMessageOk, "");
+    } catch (...) {
+        ShowMessageBox(owner, "An unknown failure occurred.", kMessageOk, "");
     }
 }
 
@@ -136,7 +138,12 @@ Form1::Form1(FileSystem& files, Processes& processes)
     const FormDescription& form = Form();
     setObjectName(ToQString(form.name));
     setWindowTitle(ToQString(form.title));
-    setFixedSize(form.ClientPixels().width, form.ClientPixels().height);
+    const PixelRect client = form.ClientPixels();
+    if (form.resizable) {
+        resize(client.width, client.height);
+    } else {
+        setFixedSize(client.width, client.height);
+    }
     setFont(ToQFont(form.font));
     PaintBackground(*this, form.background);
     for (const ControlDescription& control : Controls()) MakeControl(control);

@@ -1,5 +1,7 @@
 // zelvane-updater: the updater with its window.
 #include <QApplication>
+#include <exception>
+#include <iostream>
 
 #include "form1.h"
 #include "xp_look.h"
@@ -8,7 +10,12 @@
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
-    zelvane::ui::Form1 form(zelvane::SystemFileSystem(), zelvane::SystemProcesses());
-    zelvane::ui::XPLook::Main(form);
-    return application.exec();
+    try {
+        zelvane::ui::Form1 form(zelvane::SystemFileSystem(), zelvane::SystemProcesses());
+        zelvane::ui::XPLook::Main(form);
+        return application.exec();
+    } catch (const std::exception& error) {
+        std::cerr << "zelvane-updater: " << error.what() << std::endl;
+        return 1;
+    }
 }
