@@ -1,8 +1,12 @@
 // regsvr32.exe for Linux: Linux has no registration tool, so this one stands in for it. It checks
-// that the control file can be read and tells the result unless it is asked to be silent.
+// that the control file can be read and tells the result unless it is asked to be silent: on
+// standard output, and in a message box of its own when there is a display.
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <QApplication>
+#include <QMessageBox>
+#include <cstdlib>
 #include <iostream>
 #include <string>
 #include <string_view>
@@ -37,6 +41,18 @@ bool CanRead(const std::string& path) {
     return readable;
 }
 
+bool HaveDisplay() {
+    return std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY") ||
+           std::getenv("QT_QPA_PLATFORM");
+}
+
+void ShowResultBox(int argc, char** argv, const std::string& text, bool succeeded) {
+    QApplication application(argc, argv);
+    QMessageBox box(succeeded ? QMessageBox::Information : QMessageBox::Warning,
+                    QStringLiteral("RegSvr32"), QString::fromStdString(text));
+    box.exec();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -47,12 +63,12 @@ int main(int argc, char** argv) {
     }
     const bool readable = CanRead(request.controlFile);
     if (!request.silent) {
-        if (readable) {
-            std::cout << "DllRegisterServer in " << request.controlFile << " succeeded.\n";
-        } else {
-            std::cout << "The module \"" << request.controlFile
-                      << "\" failed to load: it is missing or cannot be read.\n";
-        }
+        const std::string result =
+            readable ? "DllRegisterServer in " + request.controlFile + " succeeded."
+                     : "The module \"" + request.controlFile +
+                           "\" failed to load: it is missing or cannot be read.";
+        std::cout << result << std::endl;
+        if (HaveDisplay()) ShowResultBox(argc, argv, result, readable);
     }
     return readable ? 0 : 1;
 }

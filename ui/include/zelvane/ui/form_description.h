@@ -1,0 +1,147 @@
+#pragma once
+
+// The updater's window described once, as plain data, for every renderer (Qt on Linux, Win32 on
+// Windows) to build itself from. Nothing here depends on a toolkit.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zelvane::ui {
+
+inline constexpr int kTwipsPerPixel = 15;
+
+struct PixelRect {
+    int left = 0;
+    int top = 0;
+    int width = 0;
+    int height = 0;
+    friend constexpr bool operator==(const PixelRect&, const PixelRect&) = default;
+};
+
+// A rectangle in twips (1/1440 inch); inside a frame it is measured from the frame's top left
+// corner, elsewhere from the top left corner of the window's client area.
+struct TwipsRect {
+    int left = 0;
+    int top = 0;
+    int width = 0;
+    int height = 0;
+    constexpr PixelRect Pixels() const {
+        return {left / kTwipsPerPixel, top / kTwipsPerPixel, width / kTwipsPerPixel,
+                height / kTwipsPerPixel};
+    }
+};
+
+struct Colour {
+    std::uint8_t red = 0;
+    std::uint8_t green = 0;
+    std::uint8_t blue = 0;
+    // The colour as a Windows colour value, 0x00BBGGRR.
+    constexpr std::uint32_t Value() const {
+        return static_cast<std::uint32_t>(red) | static_cast<std::uint32_t>(green) << 8 |
+               static_cast<std::uint32_t>(blue) << 16;
+    }
+    friend constexpr bool operator==(const Colour&, const Colour&) = default;
+};
+
+struct FontDescription {
+    std::string_view family{};
+    double points = 0;
+    int weight = 400;
+    // Used where the family is not installed; empty when the family is expected everywhere.
+    std::string_view fallbackFamily{};
+};
+
+enum class ControlKind { Frame, Picture, Label, TextBox, PushButton, CheckBox, ProgressBar };
+
+// Frames, pictures, labels and progress bars never take the focus.
+constexpr bool TakesFocus(ControlKind kind) {
+    return kind == ControlKind::TextBox || kind == ControlKind::PushButton ||
+           kind == ControlKind::CheckBox;
+}
+
+enum class TextAlignment { Left, Right };
+
+inline constexpr int kNoTabIndex = -1;
+
+struct ControlDescription {
+    std::string_view name{};
+    ControlKind kind = ControlKind::Label;
+    // "Form1", or the name of the frame that holds the control.
+    std::string_view container{};
+    // The caption, the initial text, or empty (picture, progress bar).
+    std::string_view caption{};
+    TwipsRect twips{};
+    int tabIndex = kNoTabIndex;
+    FontDescription font{};
+    // Empty: the system's standard colours for this kind of control.
+    std::optional<Colour> background{};
+    TextAlignment alignment = TextAlignment::Left;
+    bool wordWrap = false;
+    // Check box: its initial value (0 clear, 1 checked), and whether the box stands to the right
+    // of its caption.
+    int initialValue = 0;
+    bool boxRightOfCaption = false;
+
+    constexpr PixelRect Pixels() const { return twips.Pixels(); }
+};
+
+struct FormDescription {
+    std::string_view name{};
+    std::string_view title{};
+    TwipsRect clientTwips{};  // left and top are 0
+    Colour background{};
+    FontDescription font{};
+    bool resizable = false;
+
+    constexpr PixelRect ClientPixels() const { return clientTwips.Pixels(); }
+};
+
+inline constexpr std::string_view kFormName = "Form1";
+
+// The application's title, shown on message boxes that give none.
+inline constexpr std::string_view kApplicationTitle = "Zelvane updater";
+
+// The backup notice that start-up shows over the window: two pieces joined by one carriage
+// return, with the information icon.
+inline constexpr std::string_view kNoticeFirstPiece = "If you have a download edition of Zelvane,";
+inline constexpr std::string_view kNoticeSecondPiece =
+    "then you are strongly encouraged to make a backup on CD of your original Zelvane installer "
+    "if you haven't done so yet. ";
+inline constexpr char kNoticeSeparator = '\r';
+inline constexpr std::string_view kNoticeTitle = "Zelvane update";
+inline constexpr int kNoticeCode = 64;
+// The two pieces joined as the message box is given them.
+std::string NoticeText();
+
+// The folder chooser's prompt.
+inline constexpr std::string_view kFolderPrompt = "Select directory";
+
+inline constexpr std::string_view kLabel2Text =
+    "This installer will update Zelvane to version 3.7.    For more information about Zelvane, "
+    "please visit www.zelvane.example or support.zelvane.example";
+
+const FormDescription& Form();
+
+// Every control, in the order they are created: within each container this is back to front,
+// so the banner lies behind the path row.
+std::span<const ControlDescription> Controls();
+
+// The control of this name; throws std::out_of_range when there is none.
+const ControlDescription& Control(std::string_view name);
+
+// The names of the controls that take the focus, in tab order.
+std::vector<std::string_view> FocusOrder();
+
+// The control that holds the focus when the window opens.
+std::string_view InitialFocus();
+
+// The banner as an uncompressed bottom-up Windows bitmap with a 256-colour palette, file header
+// included (209,640 bytes).
+std::span<const std::byte> BannerBitmap();
+
+}  // namespace zelvane::ui

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QObject>
+#include <exception>
+#include <string>
+
+#include "zelvane/platform/window_side.h"
+
+namespace zelvane::ui {
+
+// Lets the update run on a worker thread: every call is carried out by the window on the
+// thread that owns it, and the worker waits for it. A failure on that side is thrown again on
+// the worker, so that it never reaches the event loop.
+class GuiThreadWindowSide final : public WindowSide {
+  public:
+    GuiThreadWindowSide(WindowSide& window, QObject& windowObject)
+        : window_(window), windowObject_(windowObject) {}
+
+    std::string PathText() override;
+    int SilentFlag() override;
+    void SetProgressMax(float maximum) override;
+    void SetProgressValue(float value) override;
+    float ProgressValue() override;
+    int PointerShape() override;
+    void SetPointerShape(int shape) override;
+    void ShowMessage(const std::string& text, int code, const std::string& title) override;
+    void CloseWindow() override;
+
+  private:
+    template <typename Call>
+    void OnWindowThread(Call call);
+
+    WindowSide& window_;
+    QObject& windowObject_;
+};
+
+}  // namespace zelvane::ui
