@@ -38,9 +38,10 @@ make_package() {
     [[ -f "$work/package/FileList.txt" ]] || fail "zelvane-pack.exe made no package"
 }
 
-# Waits for a window whose title is exactly $1 and prints its id.
+# Waits for a window whose title is exactly $1 and prints its id. The first window of a fresh
+# prefix takes long: Wine sets up its fonts then.
 wait_window() {
-    for _ in $(seq 1 150); do
+    for _ in $(seq 1 600); do
         if id="$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n1)" &&
             [[ -n "$id" ]]; then
             echo "$id"
