@@ -2,10 +2,12 @@
 # The real zelvane-updater.exe under Wine on a virtual display, driven with the keyboard and the
 # mouse as a person would: a full update into C:\Program Files\Zelvane of the Wine prefix, and a
 # folder that lacks its ninth marker file.
-# Usage: updater_e2e.sh BUILD_DIR (WINEPREFIX names a prefix that wineboot has made).
+# Usage: updater_e2e.sh BUILD_DIR, with WINEPREFIX naming a prefix that wineboot has made and
+# DISPLAY a display that every Wine program of that prefix has used (see scripts/test-windows).
 set -euo pipefail
 build="$(cd "$1" && pwd)"
 : "${WINEPREFIX:?set WINEPREFIX to a Wine prefix made for this test run}"
+: "${DISPLAY:?run under a display, such as xvfb-run}"
 export WINEDEBUG="${WINEDEBUG:--all}"
 wine=/usr/lib/wine/wine64
 drive_c="$WINEPREFIX/drive_c"
