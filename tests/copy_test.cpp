@@ -1,7 +1,6 @@
 #include "zelvane/engine/copy.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include "test_support.h"
 
@@ -97,14 +96,6 @@ TEST_F(CopyEncryptedFileTest, LeftoverPartialFileOfAnInterruptedRunIsReplaced) {
     Copy("pkg", "out");
     EXPECT_EQ(ReadFile(temp_ / "out"), "whole");
     EXPECT_TRUE(LeftoversOnlyAre({"out", "pkg"}));
-}
-
-TEST_F(CopyEncryptedFileTest, ReplacedProgramStaysRunnable) {
-    WriteFile(temp_ / "out", "#!/bin/sh\n");
-    std::filesystem::permissions(temp_ / "out", std::filesystem::perms(0755));
-    WriteFile(temp_ / "pkg", Scramble("#!/bin/sh\nexit 0\n"));
-    Copy("pkg", "out");
-    EXPECT_EQ(std::filesystem::status(temp_ / "out").permissions(), std::filesystem::perms(0755));
 }
 
 TEST(KillFileTest, DeletesOrdinaryFilesOnly) {

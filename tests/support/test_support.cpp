@@ -1,7 +1,7 @@
 #include "test_support.h"
 
-#include <cstdlib>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
@@ -10,9 +10,12 @@
 namespace zelvane::test {
 
 TempFolder::TempFolder() {
-    std::string pattern = (fs::temp_directory_path() / "zelvane-test-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        path_ = fs::temp_directory_path() / ("zelvane-test-" + std::to_string(random()));
+        if (fs::create_directory(path_)) return;
+    }
+    throw std::runtime_error("cannot make a temporary folder");
 }
 
 TempFolder::~TempFolder() {
@@ -22,19 +25,6 @@ TempFolder::~TempFolder() {
         fs::permissions(item.path(), fs::perms::owner_all, fs::perm_options::add, ignored);
     }
     fs::remove_all(path_, ignored);
-}
-
-ScopedEnv::ScopedEnv(std::string name, const std::string& value) : name_(std::move(name)) {
-    if (const char* old = std::getenv(name_.c_str())) old_ = old;
-    ::setenv(name_.c_str(), value.c_str(), 1);
-}
-
-ScopedEnv::~ScopedEnv() {
-    if (old_) {
-        ::setenv(name_.c_str(), old_->c_str(), 1);
-    } else {
-        ::unsetenv(name_.c_str());
-    }
 }
 
 ScopedCurrentFolder::ScopedCurrentFolder(const fs::path& folder) : old_(fs::current_path()) {
@@ -74,12 +64,6 @@ void MakeInstall(const fs::path& folder) {
         fs::copy_file(ZELVANE_RECORD_PROGRAM, folder / program,
                       fs::copy_options::overwrite_existing);
     }
-}
-
-RecordingRegistrationTool::RecordingRegistrationTool(const fs::path& folder)
-    : path_("PATH", folder.string() + ":" + (std::getenv("PATH") ? std::getenv("PATH") : "")) {
-    fs::copy_file(ZELVANE_RECORD_PROGRAM, folder / "regsvr32.exe",
-                  fs::copy_options::overwrite_existing);
 }
 
 std::vector<Record> ReadRecords(const fs::path& log) {

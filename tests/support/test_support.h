@@ -60,7 +60,7 @@ std::string Scramble(std::string_view content);
 // in as UnpackDirs.exe and ViewHost.exe.
 void MakeInstall(const fs::path& folder);
 
-// Puts a recording regsvr32.exe into folder and that folder first on PATH.
+// POSIX only: puts a recording regsvr32.exe into folder and that folder first on PATH.
 class RecordingRegistrationTool {
   public:
     explicit RecordingRegistrationTool(const fs::path& folder);

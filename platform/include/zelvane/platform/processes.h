@@ -15,7 +15,8 @@ enum class WindowStyle : int {
 };
 
 struct ProgramLaunch {
-    // A bare name is searched for in the updater's own folder, then along the search path.
+    // A bare name is one of the system's own tools. Windows takes it from the system folder only;
+    // elsewhere it is searched for in the updater's own folder, then along the search path.
     std::string program;
     std::vector<std::string> arguments;
     WindowStyle style = WindowStyle::MinimizedWithFocus;

@@ -1,0 +1,14 @@
+# Shared by the MinGW-w64 toolchain files; they set ZELVANE_MINGW_TRIPLET first.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_C_COMPILER ${ZELVANE_MINGW_TRIPLET}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${ZELVANE_MINGW_TRIPLET}-g++-posix)
+set(CMAKE_RC_COMPILER ${ZELVANE_MINGW_TRIPLET}-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${ZELVANE_MINGW_TRIPLET})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# The C and C++ runtimes and winpthread are linked in, so each program needs only Windows itself.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")

@@ -1,0 +1,86 @@
+#include <vector>
+
+#include "zelvane/platform/processes.h"
+#include "zelvane/win32/command_line.h"
+#include "zelvane/win32/text.h"
+#include "zelvane/win32/unique_handle.h"
+#include "zelvane/win32/windows.h"
+
+namespace zelvane {
+namespace {
+
+using win32::UniqueHandle;
+
+constexpr DWORD kAllProcessAccess = 0x1F0FFF;
+
+std::wstring SystemFolder() {
+    std::vector<wchar_t> buffer(MAX_PATH);
+    const UINT length = ::GetSystemDirectoryW(buffer.data(), static_cast<UINT>(buffer.size()));
+    if (length == 0 || length >= buffer.size()) {
+        win32::ThrowLastError("cannot find the system folder", "");
+    }
+    return std::wstring(buffer.data(), length);
+}
+
+// A bare name is one of the system's own tools, taken from the system folder only: a program of
+// that name planted in the package folder or the current folder must never run.
+std::wstring ProgramPath(const std::string& program) {
+    const std::wstring wide = win32::Wide(program);
+    if (wide.find_first_of(L"\\/") != std::wstring::npos) return wide;
+    return SystemFolder() + L"\\" + wide;
+}
+
+class WindowsProcessHandle final : public ProcessHandle {
+  public:
+    explicit WindowsProcessHandle(UniqueHandle process) : process_(std::move(process)) {}
+
+    void WaitForExit(std::chrono::milliseconds bound) override {
+        ::WaitForSingleObject(process_.Get(), static_cast<DWORD>(bound.count()));
+    }
+
+  private:
+    UniqueHandle process_;
+};
+
+class WindowsProcesses final : public Processes {
+  public:
+    std::int32_t Start(const ProgramLaunch& launch) override {
+        const std::wstring program = ProgramPath(launch.program);
+        std::wstring commandLine = win32::CommandLine(program, launch.arguments);
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESHOWWINDOW;
+        startup.wShowWindow = static_cast<WORD>(launch.style);
+        PROCESS_INFORMATION started{};
+        if (!::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
+                              nullptr, nullptr, &startup, &started)) {
+            win32::ThrowLastError("cannot start", win32::Utf8(program));
+        }
+        UniqueHandle thread(started.hThread);
+        launched_ = UniqueHandle(started.hProcess);
+        launchedId_ = static_cast<std::int32_t>(started.dwProcessId);
+        return launchedId_;
+    }
+
+    std::unique_ptr<ProcessHandle> Open(std::int32_t processId) override {
+        UniqueHandle process(
+            ::OpenProcess(kAllProcessAccess, FALSE, static_cast<DWORD>(processId)));
+        // Until now the launch's own handle kept the id from naming another process.
+        if (processId == launchedId_) launched_.Reset();
+        if (!process.Valid()) return nullptr;
+        return std::make_unique<WindowsProcessHandle>(std::move(process));
+    }
+
+  private:
+    UniqueHandle launched_;
+    std::int32_t launchedId_ = 0;
+};
+
+}  // namespace
+
+Processes& SystemProcesses() {
+    static WindowsProcesses processes;
+    return processes;
+}
+
+}  // namespace zelvane

@@ -1,0 +1,45 @@
+// Main: shows Form1, then the backup notice over it, and lives as long as Form1 does.
+#include <exception>
+
+#include "common_controls.h"
+#include "form1.h"
+#include "zelvane/win32/text.h"
+
+namespace {
+
+using zelvane::win32::Wide;
+
+void ShowNotice(HWND owner) {
+    ::MessageBoxW(owner, Wide(zelvane::ui::NoticeText()).c_str(),
+                  Wide(zelvane::ui::kNoticeTitle).c_str(),
+                  static_cast<UINT>(zelvane::ui::kNoticeCode));
+}
+
+int RunUntilClosed(zelvane::ui::Form1& form) {
+    MSG message{};
+    while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
+        if (form.HandleDialogKey(message)) continue;
+        ::TranslateMessage(&message);
+        ::DispatchMessageW(&message);
+    }
+    return static_cast<int>(message.wParam);
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    try {
+        const INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX),
+                                            ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
+        ::InitCommonControlsEx(&controls);
+        zelvane::ui::Form1 form(instance);
+        form.Show();
+        ShowNotice(form.Handle());
+        return RunUntilClosed(form);
+    } catch (const std::exception& error) {
+        ::MessageBoxW(nullptr,
+                      Wide(std::string("The updater cannot start: ") + error.what()).c_str(),
+                      Wide(zelvane::ui::kApplicationTitle).c_str(), MB_OK | MB_ICONERROR);
+        return 1;
+    }
+}
