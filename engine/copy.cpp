@@ -1,5 +1,6 @@
 #include "zelvane/engine/copy.h"
 
+#include <algorithm>
 #include <stdexcept>
 #include <vector>
 
@@ -58,7 +59,8 @@ void CopyEncryptedFile(FileSystem& files, const std::string& InFile, const std::
     const auto input = files.OpenForReading(InFile);
     const std::uint64_t length = input->Length();
     PartialFile output(files, Outfile + kPartialSuffix);
-    std::vector<std::byte> block(kBlockSize);
+    // No larger than the file (at least one byte, so that a file that grew is still noticed).
+    std::vector<std::byte> block(std::clamp<std::uint64_t>(length, 1, kBlockSize));
     std::uint64_t copied = 0;
     while (const std::size_t got = input->Read(block)) {
         const std::span<std::byte> bytes(block.data(), got);
