@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <stdexcept>
 
 namespace zelvane::test {
@@ -18,8 +19,13 @@ struct Account {
 };
 
 Account Nobody() {
-    const passwd* user = ::getpwnam("nobody");
-    if (user == nullptr) throw std::runtime_error("there is no user \"nobody\"");
+    passwd entry{};
+    passwd* user = nullptr;
+    std::vector<char> buffer(16384);
+    if (::getpwnam_r("nobody", &entry, buffer.data(), buffer.size(), &user) != 0 ||
+        user == nullptr) {
+        throw std::runtime_error("there is no user \"nobody\"");
+    }
     return {user->pw_uid, user->pw_gid};
 }
 
@@ -49,6 +55,7 @@ Account Nobody() {
 ChildProcess::ChildProcess(const std::vector<std::string>& argv, const ChildOptions& options) {
     std::vector<std::string> words = argv;
     std::vector<char*> pointers;
+    pointers.reserve(words.size() + 1);
     for (auto& word : words) pointers.push_back(word.data());
     pointers.push_back(nullptr);
     std::optional<Account> account;
@@ -61,7 +68,8 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, const ChildOpti
 ChildProcess::~ChildProcess() {
     if (pid_ <= 0) return;
     Kill();
-    Wait();
+    while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
+    }
 }
 
 void ChildProcess::Kill() {
