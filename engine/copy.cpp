@@ -1,5 +1,6 @@
 #include "zelvane/engine/copy.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -70,9 +71,11 @@ void CopyEncryptedFile(FileSystem& files, const std::string& InFile, const std::
     const auto input = files.OpenForReading(InFile);
     const std::uint64_t length = input->Length();
     PartialFile output(files, Outfile + kPartialSuffix);
-    const auto block = std::make_unique_for_overwrite<std::byte[]>(kBlockSize);
+    // No larger than the file (at least one byte, so that a file that grew is still noticed).
+    const std::size_t blockSize = std::clamp<std::uint64_t>(length, 1, kBlockSize);
+    const auto block = std::make_unique_for_overwrite<std::byte[]>(blockSize);
     std::uint64_t copied = 0;
-    while (const std::size_t got = input->Read({block.get(), kBlockSize})) {
+    while (const std::size_t got = input->Read({block.get(), blockSize})) {
         const std::span<std::byte> bytes(block.get(), got);
         Unscramble(bytes);
         output.File().Write(bytes);

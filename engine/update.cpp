@@ -28,7 +28,13 @@ class BusyPointer {
     }
     BusyPointer(const BusyPointer&) = delete;
     BusyPointer& operator=(const BusyPointer&) = delete;
-    ~BusyPointer() { Restore(); }
+    ~BusyPointer() {
+        try {
+            Restore();
+        } catch (...) {
+            // Already leaving because of a failure, which is the one worth reporting.
+        }
+    }
 
     void Restore() {
         if (restored_) return;
@@ -203,12 +209,19 @@ class UpdateRun {
 }  // namespace
 
 UpdateOutcome RunUpdate(const UpdateContext& context) {
+    std::string stopped;
     try {
         return UpdateRun(context).Run();
     } catch (const NotStarted& error) {
         context.window.ShowMessage(error.what(), kMessageOk, "");
         return UpdateOutcome::NotStarted;
+    } catch (const std::exception& error) {
+        stopped = error.what();
+    } catch (...) {
+        stopped = "an unknown failure";
     }
+    context.window.ShowMessage(kStoppedPrefix + stopped, kMessageOk, "");
+    return UpdateOutcome::Stopped;
 }
 
 }  // namespace zelvane

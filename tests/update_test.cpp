@@ -225,5 +225,48 @@ TEST_F(UpdateTest, ASecondProgramThatCannotBeStartedIsTriedTwiceThenReported) {
     EXPECT_TRUE(window.closed);
 }
 
+// The window side failing while the update runs: with a standard exception, and with anything
+// else thrown.
+class FailingWindow final : public WindowSide {
+  public:
+    FailingWindow(std::string path, bool standard) : inner_(std::move(path)), standard_(standard) {}
+
+    std::string PathText() override { return inner_.PathText(); }
+    int SilentFlag() override { return inner_.SilentFlag(); }
+    void SetProgressMax(float maximum) override { inner_.SetProgressMax(maximum); }
+    void SetProgressValue(float value) override {
+        if (value > 0 && standard_) throw std::runtime_error("the progress bar is gone");
+        if (value > 0) throw 42;
+        inner_.SetProgressValue(value);
+    }
+    float ProgressValue() override { return inner_.ProgressValue(); }
+    int PointerShape() override { return inner_.PointerShape(); }
+    void SetPointerShape(int shape) override { inner_.SetPointerShape(shape); }
+    void ShowMessage(const std::string& text, int code, const std::string& title) override {
+        inner_.ShowMessage(text, code, title);
+    }
+    void CloseWindow() override { inner_.CloseWindow(); }
+
+    test::RecordingWindow inner_;
+
+  private:
+    bool standard_;
+};
+
+TEST_F(UpdateTest, AWindowFailingMidwayEndsInAMessageNotAnException) {
+    MakePackage({{"a.txt", "a"}, {"b.txt", "b"}});
+    for (const bool standard : {true, false}) {
+        FailingWindow window(install_.string(), standard);
+        EXPECT_EQ(RunUpdate({window, SystemFileSystem(), SystemProcesses()}),
+                  UpdateOutcome::Stopped);
+        ASSERT_EQ(window.inner_.messages.size(), 1u);
+        EXPECT_EQ(window.inner_.messages[0].text,
+                  standard ? "The update stopped: the progress bar is gone"
+                           : "The update stopped: an unknown failure");
+        EXPECT_EQ(window.inner_.pointer, kPointerDefault) << "the busy pointer is put back";
+        EXPECT_FALSE(window.inner_.closed);
+    }
+}
+
 }  // namespace
 }  // namespace zelvane

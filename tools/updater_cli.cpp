@@ -74,14 +74,13 @@ int ExitStatus(zelvane::UpdateOutcome outcome) {
         case zelvane::UpdateOutcome::Incomplete:
             return kExitIncomplete;
         case zelvane::UpdateOutcome::NotStarted:
+        case zelvane::UpdateOutcome::Stopped:
             return kExitFailed;
     }
     return kExitFailed;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Main(int argc, char** argv) {
     bool silent = false;
     std::string folder;
     bool haveFolder = false;
@@ -105,12 +104,21 @@ int main(int argc, char** argv) {
         std::cerr << kUsage << "\n";
         return kExitUsage;
     }
+    ConsoleWindow window(folder, silent);
+    return ExitStatus(
+        zelvane::RunUpdate({window, zelvane::SystemFileSystem(), zelvane::SystemProcesses()}));
+}
+
+}  // namespace
+
+// Whatever fails ends as a message and an exit status, never as an uncaught exception.
+int main(int argc, char** argv) {
     try {
-        ConsoleWindow window(folder, silent);
-        return ExitStatus(
-            zelvane::RunUpdate({window, zelvane::SystemFileSystem(), zelvane::SystemProcesses()}));
+        return Main(argc, argv);
     } catch (const std::exception& error) {
-        std::cout << "The update stopped: " << error.what() << std::endl;
-        return kExitFailed;
+        std::cout << zelvane::kStoppedPrefix << error.what() << std::endl;
+    } catch (...) {
+        std::cout << zelvane::kStoppedPrefix << "an unknown failure" << std::endl;
     }
+    return kExitFailed;
 }

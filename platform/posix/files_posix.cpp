@@ -19,6 +19,16 @@ using posix::UniqueFd;
     throw std::system_error(errno, std::generic_category(), action + " \"" + path + "\"");
 }
 
+// A file that nobody may write to is read-only, as with the read-only attribute on Windows: it is
+// neither deleted nor replaced, not even by root, who is otherwise allowed to.
+void RefuseReadOnly(const std::string& action, const std::string& path) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && (info.st_mode & 0222) == 0) {
+        throw std::system_error(EACCES, std::generic_category(),
+                                action + " the read-only file \"" + path + "\"");
+    }
+}
+
 class PosixReadableFile final : public ReadableFile {
   public:
     PosixReadableFile(UniqueFd fd, std::string path) : fd_(std::move(fd)), path_(std::move(path)) {}
@@ -84,6 +94,7 @@ class PosixFileSystem final : public FileSystem {
     }
 
     void DeleteFile(const std::string& path) override {
+        RefuseReadOnly("cannot delete", path);
         if (::unlink(path.c_str()) != 0) ThrowErrno("cannot delete", path);
     }
 
@@ -107,6 +118,7 @@ class PosixFileSystem final : public FileSystem {
     }
 
     void Replace(const std::string& from, const std::string& to) override {
+        RefuseReadOnly("cannot replace", to);
         // The new file keeps the permissions of the one it replaces (a program stays runnable).
         struct stat old {};
         if (::stat(to.c_str(), &old) == 0 && ::chmod(from.c_str(), old.st_mode & 07777) != 0) {

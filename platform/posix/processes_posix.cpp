@@ -104,6 +104,7 @@ class PosixProcesses final : public Processes {
         std::vector<std::string> words{launch.program};
         words.insert(words.end(), launch.arguments.begin(), launch.arguments.end());
         std::vector<char*> argv;
+        argv.reserve(words.size() + 1);
         for (auto& word : words) argv.push_back(word.data());
         argv.push_back(nullptr);
         pid_t pid = 0;

@@ -22,12 +22,14 @@ inline constexpr const char* kNotFoundMessage =
     "Version 3.0 or later could not be found in this folder";
 inline constexpr const char* kSuccessMessage = "The update was installed successfully.";
 inline constexpr const char* kCopyFailurePrefix = "Cannot copy file ";
+inline constexpr const char* kStoppedPrefix = "The update stopped: ";
 
 enum class UpdateOutcome {
     Installed,   // every step succeeded; the window was closed
     NotFound,    // no install in the folder; nothing changed, the window stays
     NotStarted,  // a failure before any file was written; nothing changed, the window stays
     Incomplete,  // finished, but something failed; the window was closed
+    Stopped,     // an unforeseen failure (of the window, of memory) ended it partway; window stays
 };
 
 struct UpdateContext {
@@ -37,7 +39,8 @@ struct UpdateContext {
 };
 
 // What the Install button does: checks the folder, writes every package file into it,
-// registers the control, runs the post-install programs and reports.
+// registers the control, runs the post-install programs and reports. Every failure ends as a
+// message; it throws only when the window fails to show that message.
 UpdateOutcome RunUpdate(const UpdateContext& context);
 
 }  // namespace zelvane
