@@ -21,8 +21,6 @@ constexpr int kProductFiles = 6;
 constexpr std::size_t kFileSize = 3 << 20;
 constexpr int kKills = 30;
 
-const std::string kCli = std::string(ZELVANE_BIN_DIR) + "/zelvane-updater-cli";
-
 // Content that differs from the other version's at every byte and in length, so that a file
 // mixing the two, or cut short, is told from both.
 std::string Version(int file, char version) {
@@ -37,7 +35,13 @@ std::string ProductName(int file) { return "data" + std::to_string(file) + ".pak
 
 class CrashTest : public testing::Test {
   protected:
-    CrashTest() : install_(temp_ / "Zelvane"), package_(temp_ / "package") {
+    CrashTest() : install_(temp_ / "Zelvane"), package_(temp_ / "package"), cli_(temp_ / "bin") {
+        // A quick registration tool beside the updater, so that a run is mostly copying and the
+        // random kills land while files are being replaced.
+        fs::create_directories(cli_);
+        fs::copy_file(std::string(ZELVANE_BIN_DIR) + "/zelvane-updater-cli", cli_ / "updater");
+        fs::copy_file(ZELVANE_RECORD_PROGRAM, cli_ / "regsvr32.exe");
+        cli_ /= "updater";
         test::MakeInstall(install_);
         fs::create_directories(package_);
         std::string list = std::to_string(kProductFiles - 1) + "\r\n";
@@ -60,7 +64,7 @@ class CrashTest : public testing::Test {
     test::ChildProcess StartUpdate() {
         test::ChildOptions options;
         options.folder = package_;
-        return test::ChildProcess({kCli, "--silent", install_.string()}, options);
+        return test::ChildProcess({cli_.string(), "--silent", install_.string()}, options);
     }
 
     // How many product files hold the new version; fails when any holds neither version whole.
@@ -89,6 +93,7 @@ class CrashTest : public testing::Test {
     test::TempFolder temp_;
     fs::path install_;
     fs::path package_;
+    fs::path cli_;
     std::vector<std::string> oldContent_;
     std::vector<std::string> newContent_;
 };
