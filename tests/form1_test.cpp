@@ -27,7 +27,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-QString Q(std::string_view text) { return QString::fromUtf8(text.data(), text.size()); }
+QString Q(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
 
 template <typename Widget>
 Widget& As(QWidget& widget) {

@@ -37,7 +37,7 @@ QString FindWindow(const QString& title) {
 
 QString WaitForWindow(const QString& title) {
     for (int tries = 0; tries < 200; ++tries) {
-        if (const QString found = FindWindow(title); !found.isEmpty()) return found;
+        if (QString found = FindWindow(title); !found.isEmpty()) return found;
         std::this_thread::sleep_for(50ms);
     }
     return {};
@@ -81,7 +81,7 @@ double SameFraction(const QImage& screen, const QImage& control, QPoint at) {
             if (screen.rect().contains(p) && Alike(screen.pixel(p), control.pixel(x, y))) ++same;
         }
     }
-    return double(same) / (qint64(control.width()) * control.height());
+    return static_cast<double>(same) / (static_cast<double>(control.width()) * control.height());
 }
 
 // Where near `expected` the control's own rendering fits the screen best.
@@ -196,7 +196,9 @@ class UpdaterUnderXvfb : public QObject {
     }
 
   private:
-    static QString Q(std::string_view text) { return QString::fromUtf8(text.data(), text.size()); }
+    static QString Q(std::string_view text) {
+        return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    }
 };
 
 }  // namespace

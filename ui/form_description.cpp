@@ -131,6 +131,7 @@ std::vector<std::string_view> FocusOrder() {
     }
     std::ranges::sort(focusable, {}, &ControlDescription::tabIndex);
     std::vector<std::string_view> names;
+    names.reserve(focusable.size());
     for (const auto* control : focusable) names.push_back(control->name);
     return names;
 }
