@@ -1,6 +1,7 @@
 #include "zelvane/win32/text.h"
 
 #include <limits>
+#include <memory>
 #include <stdexcept>
 
 #include "zelvane/win32/windows.h"
@@ -26,11 +27,11 @@ class WindowsErrorCategory final : public std::error_category {
                 FORMAT_MESSAGE_IGNORE_INSERTS,
             nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
         if (length == 0) return "Windows error " + std::to_string(code);
-        std::wstring text(buffer, length);
-        ::LocalFree(buffer);
+        const std::unique_ptr<wchar_t, decltype(&::LocalFree)> owned(buffer, &::LocalFree);
+        std::wstring_view text(owned.get(), length);
         while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' ||
                                  text.back() == L' ' || text.back() == L'.')) {
-            text.pop_back();
+            text.remove_suffix(1);
         }
         return Utf8(text);
     }
