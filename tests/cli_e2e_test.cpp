@@ -32,7 +32,7 @@ Result RunIn(const fs::path& folder, const std::string& command) {
     return result;
 }
 
-const std::string kCli = std::string(ZELVANE_BIN_DIR) + "/zelvane-updater-cli";
+using test::kUpdaterCli;
 const std::string kPack = std::string(ZELVANE_BIN_DIR) + "/zelvane-pack";
 
 class CliTest : public testing::Test {
@@ -47,7 +47,7 @@ class CliTest : public testing::Test {
     }
 
     Result Update(const std::string& options) {
-        return RunIn(package_, kCli + " " + options + " '" + install_.string() + "'");
+        return RunIn(package_, kUpdaterCli + " " + options + " '" + install_.string() + "'");
     }
 
     test::TempFolder temp_;
@@ -103,10 +103,10 @@ TEST_F(CliTest, ExitStatusTellsHowTheUpdateEnded) {
     EXPECT_EQ(notFound.status, 1);
     EXPECT_EQ(notFound.output, "Version 3.0 or later could not be found in this folder\n");
 
-    EXPECT_EQ(RunIn(package_, kCli).status, 64);
-    EXPECT_EQ(RunIn(package_, kCli + " --loud x").status, 64);
-    EXPECT_EQ(RunIn(package_, kCli + " a b").status, 64);
-    EXPECT_EQ(RunIn(package_, kCli + " --help").status, 0);
+    EXPECT_EQ(RunIn(package_, kUpdaterCli).status, 64);
+    EXPECT_EQ(RunIn(package_, kUpdaterCli + " --loud x").status, 64);
+    EXPECT_EQ(RunIn(package_, kUpdaterCli + " a b").status, 64);
+    EXPECT_EQ(RunIn(package_, kUpdaterCli + " --help").status, 0);
 }
 
 TEST_F(CliTest, PackBuildsWhatTheUpdaterInstalls) {

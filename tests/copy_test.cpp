@@ -68,19 +68,6 @@ TEST_F(CopyEncryptedFileTest, MissingPackageFileLeavesTheOldProductFile) {
     EXPECT_TRUE(LeftoversOnlyAre({"out"}));
 }
 
-TEST_F(CopyEncryptedFileTest, PackageFileThatIsAFolderFails) {
-    WriteFile(temp_ / "out", "old");
-    std::filesystem::create_directory(temp_ / "pkgdir");
-    EXPECT_THROW(Copy("pkgdir", "out"), std::system_error);
-    EXPECT_EQ(ReadFile(temp_ / "out"), "old");
-}
-
-TEST_F(CopyEncryptedFileTest, MissingSubfolderFailsWithoutLeftovers) {
-    WriteFile(temp_ / "pkg", Scramble("x"));
-    EXPECT_THROW(Copy("pkg", "nosuch/out"), std::system_error);
-    EXPECT_TRUE(LeftoversOnlyAre({"pkg"}));
-}
-
 TEST_F(CopyEncryptedFileTest, DestinationThatIsAFolderFailsAndKeepsIt) {
     WriteFile(temp_ / "pkg", Scramble("x"));
     std::filesystem::create_directory(temp_ / "out");

@@ -39,7 +39,7 @@ class CrashTest : public testing::Test {
         // A quick registration tool beside the updater, so that a run is mostly copying and the
         // random kills land while files are being replaced.
         fs::create_directories(cli_);
-        fs::copy_file(std::string(ZELVANE_BIN_DIR) + "/zelvane-updater-cli", cli_ / "updater");
+        fs::copy_file(test::kUpdaterCli, cli_ / "updater");
         fs::copy_file(ZELVANE_RECORD_PROGRAM, cli_ / "regsvr32.exe");
         cli_ /= "updater";
         test::MakeInstall(install_);

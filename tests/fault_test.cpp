@@ -18,8 +18,6 @@ using test::ReadFile;
 using test::Scramble;
 using test::WriteFile;
 
-const std::string kCli = std::string(ZELVANE_BIN_DIR) + "/zelvane-updater-cli";
-
 // What a file holds, briefly enough for a failure message.
 std::string Summary(const std::string& content) {
     if (content.size() <= 64) return content;
@@ -98,7 +96,8 @@ TEST_P(CliFaults, FailingEntryIsReportedAndNothingElseChanges) {
     options.output = temp_ / "output";
     options.unprivileged = fault.unprivileged;
     options.fileSizeLimit = fault.fileSizeLimit;
-    const int status = test::ChildProcess({kCli, "--silent", install_.string()}, options).Wait();
+    const int status =
+        test::ChildProcess({test::kUpdaterCli, "--silent", install_.string()}, options).Wait();
 
     const std::string output = ReadFile(temp_ / "output");
     EXPECT_EQ(status, 2) << output;

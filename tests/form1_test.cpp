@@ -257,14 +257,6 @@ class Form1Test : public QObject {
         QVERIFY(setup.form.isVisible());  // neither Cancel nor anything else was pressed
     }
 
-    void enterOnCancelEndsTheProgram() {
-        Setup setup;
-        setup.ShowIdle();
-        setup.Control("Command2").setFocus();
-        QTest::keyClick(&setup.Control("Command2"), Qt::Key_Return);
-        QVERIFY(!setup.form.isVisible());
-    }
-
     void installShowsEveryProgressValueThenCloses() {
         Setup setup;
         setup.MakePackage(5);
@@ -295,19 +287,6 @@ class Form1Test : public QObject {
         }
         QCOMPARE(programs,
                  (std::vector<std::string>{"regsvr32.exe", "UnpackDirs.exe", "ViewHost.exe"}));
-    }
-
-    void silentModeIsPassedToRegistration() {
-        Setup setup;
-        setup.MakePackage(1);
-        setup.ShowIdle();
-        setup.TypePath(setup.install);
-        QTest::keyClick(&setup.Control("Check1"), Qt::Key_Space);
-        ModalAnswerer answerer(&setup.form);
-        setup.PressInstall();
-        const auto records = test::ReadRecords(setup.temp / "log");
-        QVERIFY(!records.empty());
-        QCOMPARE(records[0].arguments.front(), std::string("/s"));
     }
 
     void failuresReturnTheWindowToIdleWithTheNormalPointer_data() {
@@ -350,20 +329,6 @@ class Form1Test : public QObject {
         QCOMPARE(Snapshot(setup.temp.Path()), before);
         // Idle again: Cancel works.
         QTest::mouseClick(&setup.Control("Command2"), Qt::LeftButton);
-        QVERIFY(!setup.form.isVisible());
-    }
-
-    void incompleteUpdateRestoresThePointerAndCloses() {
-        Setup setup;
-        setup.MakePackage(2);
-        fs::remove(setup.package / "p0.bin");
-        setup.ShowIdle();
-        setup.TypePath(setup.install);
-        ModalAnswerer answerer(&setup.form);
-        setup.PressInstall();
-        QCOMPARE(answerer.messages.size(), 1u);
-        QVERIFY(answerer.messages[0].text.startsWith("The update is incomplete"));
-        QVERIFY(!QApplication::overrideCursor());
         QVERIFY(!setup.form.isVisible());
     }
 

@@ -4,9 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <set>
-
-#include "zelvane/ui/folder_browser.h"
 
 namespace zelvane::ui {
 namespace {
@@ -33,47 +30,6 @@ TEST(FormDescription, PixelsDeriveFromTwips) {
     EXPECT_EQ(Form().background.Value(), 0x00DDDDDDu);
 }
 
-TEST(FormDescription, PathRowLiesOnTheBannerAndInFrontOfIt) {
-    const PixelRect banner = Control("Image1").Pixels();
-    int bannerPosition = -1;
-    for (int i = 0; const auto& control : Controls()) {
-        if (control.name == "Image1") bannerPosition = i;
-        if (control.container == "Frame1" && control.name != "Image1") {
-            const PixelRect row = control.Pixels();
-            EXPECT_GE(row.left, banner.left) << control.name;
-            EXPECT_LE(row.left + row.width, banner.left + banner.width) << control.name;
-            EXPECT_GE(row.top, banner.top) << control.name;
-            EXPECT_LE(row.top + row.height, banner.top + banner.height) << control.name;
-            EXPECT_GT(i, bannerPosition) << control.name << " is created before the banner";
-        }
-        ++i;
-    }
-}
-
-TEST(FormDescription, FocusGoesInstallCancelBrowsePathSilent) {
-    EXPECT_EQ(FocusOrder(), (std::vector<std::string_view>{"Command1", "Command2", "Command3",
-                                                           "Text1", "Check1"}));
-    EXPECT_EQ(InitialFocus(), "Command1");
-}
-
-TEST(FormDescription, EveryContainerIsTheFormOrAFrame) {
-    std::set<std::string_view> names;
-    for (const auto& control : Controls()) {
-        EXPECT_TRUE(names.insert(control.name).second) << control.name << " twice";
-        EXPECT_TRUE(control.container == kFormName ||
-                    Control(control.container).kind == ControlKind::Frame)
-            << control.name;
-    }
-    EXPECT_THROW(Control("Command4"), std::out_of_range);
-}
-
-TEST(FormDescription, NoticeIsTwoPiecesJoinedByOneCarriageReturn) {
-    const std::string notice = NoticeText();
-    EXPECT_EQ(notice.find('\n'), std::string::npos);
-    EXPECT_EQ(notice.substr(0, notice.find('\r')), "If you have a download edition of Zelvane,");
-    EXPECT_TRUE(notice.ends_with("if you haven't done so yet. "));
-}
-
 std::uint32_t LittleEndian(std::span<const std::byte> bytes, std::size_t offset, int size) {
     std::uint32_t value = 0;
     for (int i = size - 1; i >= 0; --i) {
@@ -94,37 +50,6 @@ TEST(FormDescription, BannerIsAn8BitUncompressedBottomUpBitmap) {
     EXPECT_EQ(LittleEndian(bmp, 30, 4), 0u);               // no compression
     const std::uint32_t colours = LittleEndian(bmp, 46, 4);
     EXPECT_TRUE(colours == 0 || colours == 256) << colours;
-}
-
-class ScriptedDialog final : public FolderDialog {
-  public:
-    explicit ScriptedDialog(std::string answer) : answer_(std::move(answer)) {}
-    std::string BrowseForFolder(const std::string& prompt,
-                                const std::string& startFolder) override {
-        this->prompt = prompt;
-        this->startFolder = startFolder;
-        return answer_;
-    }
-    std::string prompt;
-    std::string startFolder;
-
-  private:
-    std::string answer_;
-};
-
-TEST(FolderBrowser, ChosenPathReplacesThePathBoxExactly) {
-    ScriptedDialog dialog("/opt/Zelvane");
-    EXPECT_EQ(BrowseFromPathBox(dialog, "/op"), "/opt/Zelvane");
-    EXPECT_EQ(dialog.prompt, "Select directory");
-    EXPECT_EQ(dialog.startFolder, "/op");
-}
-
-TEST(FolderBrowser, CancelKeepsThePathBox) {
-    ScriptedDialog dialog("");
-    EXPECT_EQ(BrowseFromPathBox(dialog, ""), "");
-    EXPECT_EQ(dialog.startFolder, "");
-    EXPECT_EQ(BrowseFromPathBox(dialog, "C:\\Program Files\\Zelvane"),
-              "C:\\Program Files\\Zelvane");
 }
 
 }  // namespace

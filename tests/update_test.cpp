@@ -97,16 +97,6 @@ TEST_F(UpdateTest, FullRunCopiesRegistersAndRunsTheProgramsInOrder) {
     EXPECT_EQ(records[2].program, "ViewHost.exe");
 }
 
-TEST_F(UpdateTest, UncheckedSilentModePassesOnlyTheControlFile) {
-    MakePackage({{"a.txt", "a"}});
-    test::RecordingWindow window(install_.string() + "/", 0);
-    EXPECT_EQ(Run(window), UpdateOutcome::Installed);
-    const auto records = ReadRecords(temp_ / "log");
-    ASSERT_FALSE(records.empty());
-    EXPECT_EQ(records[0].arguments, std::vector<std::string>{(install_ / "NavTree.ocx").string()});
-    EXPECT_EQ(window.maxima, std::vector<float>{1});
-}
-
 TEST_F(UpdateTest, ARelativeInstallFolderStillRunsItsPrograms) {
     MakePackage({{"a.txt", "a"}});
     test::RecordingWindow window("..\\Program Files\\Zelvane", 0);

@@ -36,6 +36,11 @@ ScopedCurrentFolder::~ScopedCurrentFolder() {
     fs::current_path(old_, ignored);
 }
 
+std::string PathText(const fs::path& path) {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
 void WriteFile(const fs::path& path, std::string_view content) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(content.data(), static_cast<std::streamsize>(content.size()));

@@ -51,6 +51,12 @@ class ScopedCurrentFolder {
     fs::path old_;
 };
 
+// The command-line updater of this build.
+inline const std::string kUpdaterCli = ZELVANE_BIN_DIR "/zelvane-updater-cli";
+
+// A path as the engine takes it: UTF-8 on every platform.
+std::string PathText(const fs::path& path);
+
 void WriteFile(const fs::path& path, std::string_view content);
 std::string ReadFile(const fs::path& path);
 // Exclusive-or with 0x5A, written here independently of the updater's own code.

@@ -19,11 +19,6 @@ using test::Scramble;
 using test::TempFolder;
 using test::WriteFile;
 
-std::string Utf8(const fs::path& path) {
-    const std::u8string text = path.u8string();
-    return std::string(text.begin(), text.end());
-}
-
 DWORD Attributes(const fs::path& path) { return ::GetFileAttributesW(path.c_str()); }
 
 class ProductFileTest : public testing::Test {
@@ -35,7 +30,9 @@ class ProductFileTest : public testing::Test {
     ~ProductFileTest() override { ::SetFileAttributesW(Out().c_str(), FILE_ATTRIBUTE_NORMAL); }
 
     fs::path Out() const { return temp_ / "out"; }
-    void Copy() { CopyEncryptedFile(SystemFileSystem(), Utf8(temp_ / "pkg"), Utf8(Out())); }
+    void Copy() {
+        CopyEncryptedFile(SystemFileSystem(), test::PathText(temp_ / "pkg"), test::PathText(Out()));
+    }
     bool OnlyProductAndPackageAreLeft() const {
         std::set<fs::path> found;
         for (const auto& item : fs::directory_iterator(temp_.Path())) {
@@ -66,7 +63,8 @@ TEST_F(ProductFileTest, AReadOnlyFileFailsTheEntryAndStaysAsItWas) {
         Copy();
         ADD_FAILURE() << "a read-only product file was replaced";
     } catch (const std::system_error& error) {
-        EXPECT_NE(std::string(error.what()).find(Utf8(Out())), std::string::npos) << error.what();
+        EXPECT_NE(std::string(error.what()).find(test::PathText(Out())), std::string::npos)
+            << error.what();
     }
     EXPECT_EQ(ReadFile(Out()), std::string(5000, 'o'));
     EXPECT_NE(Attributes(Out()) & FILE_ATTRIBUTE_READONLY, 0u);
@@ -97,7 +95,7 @@ TEST(WindowsFiles, OnlyVisibleNonSystemFilesAreOrdinary) {
         {"folder", false}, {"missing", false}, {"missing\\inside", false}, {"folder\\", false},
     };
     for (const auto& [name, ordinary] : cases) {
-        EXPECT_EQ(SystemFileSystem().IsOrdinaryFile(Utf8(temp / name)), ordinary) << name;
+        EXPECT_EQ(SystemFileSystem().IsOrdinaryFile(test::PathText(temp / name)), ordinary) << name;
     }
     for (const char* name : {"hidden", "system", "readonly"}) {
         ::SetFileAttributesW((temp / name).c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -125,24 +123,24 @@ TEST(WindowsFiles, RelativePathsAndTheCurrentFolderFollowTheCurrentDrive) {
     fs::create_directory(temp / "sub");
     FileSystem& files = SystemFileSystem();
     const std::string before = files.CurrentDirectory();
-    files.ChangeDirectory(Utf8(temp / "sub") + "\\");
-    EXPECT_EQ(files.CurrentDirectory(), Utf8(temp / "sub"));
-    EXPECT_EQ(files.AbsolutePath("x\\y.exe"), Utf8(temp / "sub") + "\\x\\y.exe");
-    EXPECT_EQ(files.AbsolutePath("..\\z"), Utf8(temp.Path()) + "\\z");
-    EXPECT_EQ(files.AbsolutePath("\\top"), Utf8(temp.Path()).substr(0, 2) + "\\top");
+    files.ChangeDirectory(test::PathText(temp / "sub") + "\\");
+    EXPECT_EQ(files.CurrentDirectory(), test::PathText(temp / "sub"));
+    EXPECT_EQ(files.AbsolutePath("x\\y.exe"), test::PathText(temp / "sub") + "\\x\\y.exe");
+    EXPECT_EQ(files.AbsolutePath("..\\z"), test::PathText(temp.Path()) + "\\z");
+    EXPECT_EQ(files.AbsolutePath("\\top"), test::PathText(temp.Path()).substr(0, 2) + "\\top");
     files.ChangeDirectory(before);
 }
 
 TEST(WindowsFiles, FailuresNameTheFileAndGiveTheSystemsReason) {
     TempFolder temp;
-    const std::string missing = Utf8(temp / "no such file.bin");
+    const std::string missing = test::PathText(temp / "no such file.bin");
     const std::string unc = "\\\\no-such-server\\share\\Zelvane\\";
     const std::pair<std::string, std::function<void()>> cases[] = {
         {missing, [&] { SystemFileSystem().OpenForReading(missing); }},
         {missing, [&] { SystemFileSystem().DeleteFile(missing); }},
         {unc, [&] { SystemFileSystem().ChangeDirectory(unc); }},
-        {Utf8(temp / "no folder" / "f"),
-         [&] { SystemFileSystem().CreateNew(Utf8(temp / "no folder" / "f")); }},
+        {test::PathText(temp / "no folder" / "f"),
+         [&] { SystemFileSystem().CreateNew(test::PathText(temp / "no folder" / "f")); }},
     };
     for (const auto& [path, action] : cases) {
         try {
@@ -155,13 +153,6 @@ TEST(WindowsFiles, FailuresNameTheFileAndGiveTheSystemsReason) {
             EXPECT_EQ(error.code().category(), win32::WindowsCategory());
         }
     }
-}
-
-TEST(WindowsText, Utf8AndUtf16RoundTrip) {
-    const std::string text = "C:\\Zelvane \xCE\xA9 \xE6\x97\xA5\xE6\x9C\xAC \xF0\x9F\x90\xA2";
-    EXPECT_EQ(win32::Wide(text), L"C:\\Zelvane \u03A9 \u65E5\u672C \U0001F422");
-    EXPECT_EQ(win32::Utf8(win32::Wide(text)), text);
-    EXPECT_THROW(win32::Wide("bad \xFF byte"), std::invalid_argument);
 }
 
 }  // namespace

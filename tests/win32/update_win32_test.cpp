@@ -13,11 +13,6 @@ using test::ReadFile;
 using test::Scramble;
 using test::WriteFile;
 
-std::string Utf8(const fs::path& path) {
-    const std::u8string text = path.u8string();
-    return std::string(text.begin(), text.end());
-}
-
 TEST(WindowsUpdate, InstallsRegistersAndRunsInAFolderOutsideTheAnsiCodePage) {
     test::TempFolder temp;
     const fs::path install = temp / "Program Files" / fs::path(u8"Zelvane \u03A9 \u65E5\u672C");
@@ -36,7 +31,7 @@ TEST(WindowsUpdate, InstallsRegistersAndRunsInAFolderOutsideTheAnsiCodePage) {
     test::ScopedEnv log("ZELVANE_RECORD_LOG", (temp / "log").string());
     test::ScopedCurrentFolder current(package);
 
-    test::RecordingWindow window(Utf8(install), 1);
+    test::RecordingWindow window(test::PathText(install), 1);
     EXPECT_EQ(RunUpdate({window, SystemFileSystem(), SystemProcesses()}), UpdateOutcome::Installed);
 
     EXPECT_EQ(ReadFile(install / "engine.exe"), "new engine");
@@ -50,7 +45,7 @@ TEST(WindowsUpdate, InstallsRegistersAndRunsInAFolderOutsideTheAnsiCodePage) {
     EXPECT_EQ(records[0].program, "UnpackDirs.exe");
     EXPECT_EQ(records[1].program, "ViewHost.exe");
     for (const auto& record : records) {
-        EXPECT_EQ(record.currentFolder, Utf8(install));
+        EXPECT_EQ(record.currentFolder, test::PathText(install));
         EXPECT_TRUE(record.arguments.empty());
     }
     EXPECT_GE(records[1].startMs, records[0].endMs);
