@@ -1,22 +1,40 @@
 #include "zelvane/engine/copy.h"
 
 #include <algorithm>
+#include <array>
+#include <cerrno>
+#include <condition_variable>
 #include <cstdint>
 #include <cstring>
+#include <exception>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <stdexcept>
+#include <system_error>
+#include <thread>
+#include <utility>
+
+#include "zelvane/engine/paths.h"
 
 namespace zelvane {
 namespace {
 
-constexpr std::size_t kBlockSize = 1 << 20;
+// Small enough that a block is unscrambled while it is still in the processor's cache.
+constexpr std::size_t kBlockSize = 256 << 10;
 
 // The partial file of one copy: deleted again unless it took the product file's place.
 class PartialFile {
   public:
-    PartialFile(FileSystem& files, std::string path) : files_(files), path_(std::move(path)) {
-        KillFile(files_, path_);  // left behind by an interrupted earlier run
-        file_ = files_.CreateNew(path_);
+    PartialFile(Folder& folder, std::string name) : folder_(folder), name_(std::move(name)) {
+        file_ = folder_.CreateNew(name_);
+        if (file_) return;
+        KillFile(folder_, name_);  // left behind by an interrupted earlier run
+        file_ = folder_.CreateNew(name_);
+        if (!file_) {
+            throw std::system_error(EEXIST, std::generic_category(),
+                                    "cannot create \"" + name_ + "\"");
+        }
     }
     PartialFile(const PartialFile&) = delete;
     PartialFile& operator=(const PartialFile&) = delete;
@@ -25,7 +43,7 @@ class PartialFile {
         if (placed_) return;
         file_.reset();
         try {
-            files_.DeleteFile(path_);
+            folder_.Remove(name_);
         } catch (const std::exception&) {
             // The copy already failed for a reason worth telling; this one would hide it.
         }
@@ -36,54 +54,145 @@ class PartialFile {
     void Replace(const std::string& target) {
         file_->Finish();
         file_.reset();
-        files_.Replace(path_, target);
+        folder_.Replace(name_, target);
         placed_ = true;
     }
 
   private:
-    FileSystem& files_;
-    std::string path_;
+    Folder& folder_;
+    std::string name_;
     std::unique_ptr<WritableFile> file_;
     bool placed_ = false;
 };
 
+[[noreturn]] void ThrowChanged(const std::string& InFile) {
+    throw std::runtime_error("\"" + InFile + "\" changed while it was being read");
+}
+
+// Hashes a file's blocks as the copy reads them: on a thread of its own for a file of several
+// blocks, so that hashing a large file takes little more time than copying it, and on the
+// copying thread for a file of one block, which would not repay the hand-over.
+class BlockHash {
+  public:
+    explicit BlockHash(bool inBackground) : hash_(NewSha256()) {
+        if (inBackground) worker_ = std::thread([this] { Work(); });
+    }
+    BlockHash(const BlockHash&) = delete;
+    BlockHash& operator=(const BlockHash&) = delete;
+    ~BlockHash() {
+        if (!worker_.joinable()) return;
+        {
+            const std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        changed_.notify_all();
+        worker_.join();
+    }
+
+    // Hands the block over once the one before it is hashed; it must stay unchanged until the
+    // next call.
+    void Add(std::span<const std::byte> block) {
+        if (!worker_.joinable()) {
+            hash_->Update(block);
+            return;
+        }
+        std::unique_lock lock(mutex_);
+        WaitUntilIdle(lock);
+        block_ = block;
+        busy_ = true;
+        changed_.notify_all();
+    }
+
+    Sha256Digest Finish() {
+        if (worker_.joinable()) {
+            std::unique_lock lock(mutex_);
+            WaitUntilIdle(lock);
+        }
+        return hash_->Finish();
+    }
+
+  private:
+    void WaitUntilIdle(std::unique_lock<std::mutex>& lock) {
+        changed_.wait(lock, [this] { return !busy_; });
+        if (failure_) std::rethrow_exception(std::exchange(failure_, nullptr));
+    }
+
+    void Work() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            changed_.wait(lock, [this] { return busy_ || stopping_; });
+            if (!busy_) return;
+            lock.unlock();
+            std::exception_ptr failure;
+            try {
+                hash_->Update(block_);
+            } catch (...) {
+                failure = std::current_exception();
+            }
+            lock.lock();
+            failure_ = failure;
+            busy_ = false;
+            changed_.notify_all();
+        }
+    }
+
+    std::unique_ptr<Sha256> hash_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::span<const std::byte> block_;
+    bool busy_ = false;
+    bool stopping_ = false;
+    std::exception_ptr failure_;
+    std::thread worker_;
+};
+
 }  // namespace
 
-void Unscramble(std::span<std::byte> bytes) {
+void Unscramble(std::span<const std::byte> from, std::span<std::byte> to) {
     // Eight bytes at a time: this loop is most of the work for large files.
     constexpr std::uint64_t kKeyWord =
         0x0101010101010101u * std::to_integer<std::uint64_t>(kScrambleKey);
     std::size_t i = 0;
-    for (; i + sizeof(std::uint64_t) <= bytes.size(); i += sizeof(std::uint64_t)) {
+    for (; i + sizeof(std::uint64_t) <= from.size(); i += sizeof(std::uint64_t)) {
         std::uint64_t word;
-        std::memcpy(&word, bytes.data() + i, sizeof word);
+        std::memcpy(&word, from.data() + i, sizeof word);
         word ^= kKeyWord;
-        std::memcpy(bytes.data() + i, &word, sizeof word);
+        std::memcpy(to.data() + i, &word, sizeof word);
     }
-    for (; i < bytes.size(); ++i) bytes[i] ^= kScrambleKey;
+    for (; i < from.size(); ++i) to[i] = from[i] ^ kScrambleKey;
 }
 
-void KillFile(FileSystem& files, const std::string& Filename) {
-    if (files.IsOrdinaryFile(Filename)) files.DeleteFile(Filename);
-}
+void KillFile(Folder& folder, const std::string& Filename) { folder.Remove(Filename); }
 
-void CopyEncryptedFile(FileSystem& files, const std::string& InFile, const std::string& Outfile) {
+void CopyEncryptedFile(FileSystem& files, Folder& folder, const std::string& InFile,
+                       const std::string& Outfile, const ManifestEntry* expected) {
     const auto input = files.OpenForReading(InFile);
     const std::uint64_t length = input->Length();
-    PartialFile output(files, Outfile + kPartialSuffix);
-    // No larger than the file (at least one byte, so that a file that grew is still noticed).
-    const std::size_t blockSize = std::clamp<std::uint64_t>(length, 1, kBlockSize);
-    const auto block = std::make_unique_for_overwrite<std::byte[]>(blockSize);
+    if (expected && expected->size != length) throw std::runtime_error(kManifestMismatch);
+    PartialFile output(folder, PartialName(Outfile));
+    // One byte more than the file where that fits, so that a short read at its expected end
+    // shows that nothing follows without another read.
+    const std::size_t blockSize = std::min<std::uint64_t>(length + 1, kBlockSize);
+    // Two blocks for reading, so that one can be hashed while the next is read.
+    const std::array read{std::make_unique_for_overwrite<std::byte[]>(blockSize),
+                          std::make_unique_for_overwrite<std::byte[]>(blockSize)};
+    const auto unscrambled = std::make_unique_for_overwrite<std::byte[]>(blockSize);
+    std::optional<BlockHash> hash;
+    if (expected) hash.emplace(length >= blockSize);
     std::uint64_t copied = 0;
-    while (const std::size_t got = input->Read({block.get(), blockSize})) {
-        const std::span<std::byte> bytes(block.get(), got);
-        Unscramble(bytes);
-        output.File().Write(bytes);
+    for (std::size_t turn = 0;; turn ^= 1) {
+        const std::size_t got = input->Read({read[turn].get(), blockSize});
+        if (got == 0) break;
         copied += got;
+        if (copied > length) ThrowChanged(InFile);
+        const std::span<const std::byte> bytes(read[turn].get(), got);
+        if (hash) hash->Add(bytes);
+        Unscramble(bytes, {unscrambled.get(), got});
+        output.File().Write({unscrambled.get(), got});
+        if (copied == length && got < blockSize) break;
     }
-    if (copied != length) {
-        throw std::runtime_error("\"" + InFile + "\" changed while it was being read");
-    }
+    if (copied != length) ThrowChanged(InFile);
+    if (hash && hash->Finish() != expected->digest) throw std::runtime_error(kManifestMismatch);
     output.Replace(Outfile);
 }
 

@@ -11,6 +11,7 @@ namespace {
 constexpr std::uint64_t kMaxPackageListSize = 64u << 20;
 constexpr std::string_view kBlanks = " \t";
 constexpr std::string_view kLineEnds = "\r\n";
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 std::optional<std::int64_t> ParseWholeNumber(std::string_view digits) {
     if (!digits.empty() && digits.front() == '+') digits.remove_prefix(1);
@@ -28,11 +29,15 @@ std::optional<std::int64_t> ParseWholeNumber(std::string_view digits) {
 
 }  // namespace
 
-PackageListReader::PackageListReader(std::string text) : text_(std::move(text)) {}
+PackageListReader::PackageListReader(std::string text) : text_(std::move(text)) {
+    // Notepad starts UTF-8 text with a byte-order mark.
+    if (text_.starts_with(kByteOrderMark)) position_ = kByteOrderMark.size();
+}
 
 std::optional<std::int64_t> PackageListReader::ReadNumber() {
     SkipBlanks();
     ThrowIfEnded();
+    if (text_[position_] == '"') return ParseWholeNumber(ReadQuoted());
     const std::string token = TakeUntil(" \t,\r\n");
     SkipToNextField();
     return ParseWholeNumber(token);
@@ -41,15 +46,17 @@ std::optional<std::int64_t> PackageListReader::ReadNumber() {
 std::string PackageListReader::ReadText() {
     SkipBlanks();
     ThrowIfEnded();
-    if (text_[position_] == '"') {
-        ++position_;
-        std::string value = TakeUntil("\"");
-        if (position_ < text_.size()) ++position_;
-        SkipToNextField();
-        return value;
-    }
+    if (text_[position_] == '"') return ReadQuoted();
     std::string value = TakeUntil(",\r\n");
     value.erase(value.find_last_not_of(kBlanks) + 1);
+    SkipToNextField();
+    return value;
+}
+
+std::string PackageListReader::ReadQuoted() {
+    ++position_;
+    std::string value = TakeUntil("\"");
+    if (position_ < text_.size()) ++position_;
     SkipToNextField();
     return value;
 }
@@ -93,21 +100,24 @@ std::string PackageListReader::TakeUntil(std::string_view stops) {
     return taken;
 }
 
-std::string ReadPackageListText(FileSystem& files, const std::string& path) {
-    const auto file = files.OpenForReading(path);
-    if (file->Length() > kMaxPackageListSize) {
-        throw std::runtime_error("\"" + path + "\" is far too large for a package list");
+std::string ReadSmallFile(ReadableFile& file, const std::string& path) {
+    if (file.Length() > kMaxPackageListSize) {
+        throw std::runtime_error("\"" + path + "\" is far too large for a package's list");
     }
-    std::string text(static_cast<std::size_t>(file->Length()), '\0');
+    std::string text(static_cast<std::size_t>(file.Length()), '\0');
     std::size_t filled = 0;
     while (filled < text.size()) {
         const auto rest = std::span(text.data() + filled, text.size() - filled);
-        const std::size_t got = file->Read(std::as_writable_bytes(rest));
+        const std::size_t got = file.Read(std::as_writable_bytes(rest));
         if (got == 0) break;
         filled += got;
     }
     text.resize(filled);
     return text;
+}
+
+std::string ReadPackageListText(FileSystem& files, const std::string& path) {
+    return ReadSmallFile(*files.OpenForReading(path), path);
 }
 
 std::int64_t ReadLastIndex(PackageListReader& list) {

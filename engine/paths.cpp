@@ -2,33 +2,67 @@
 
 #include <algorithm>
 #include <array>
-#include <cctype>
+#include <cstdint>
+#include <cstdio>
 #include <stdexcept>
 
 namespace zelvane {
 namespace {
 
+constexpr std::size_t kLongestName = 255;
+
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 std::string Upper(std::string_view text) {
     std::string upper(text);
-    for (auto& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (auto& c : upper) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
     return upper;
 }
 
-// Windows opens a device, wherever the folder, for these names with any extension.
+// Windows opens a device, wherever the folder, for these names with any extension and with
+// blanks before it: "nul.txt" and "NUL .txt" alike.
 bool IsDeviceName(std::string_view component) {
-    static constexpr std::array<std::string_view, 4> kDevices{"CON", "PRN", "AUX", "NUL"};
-    const std::string base = Upper(component.substr(0, component.find('.')));
-    if (std::find(kDevices.begin(), kDevices.end(), base) != kDevices.end()) return true;
-    return base.size() == 4 && (base.starts_with("COM") || base.starts_with("LPT")) &&
-           base[3] >= '1' && base[3] <= '9';
+    static constexpr std::array<std::string_view, 6> kDevices{"CON", "PRN",    "AUX",
+                                                              "NUL", "CONIN$", "CONOUT$"};
+    // The digits Windows takes after COM and LPT: 0 to 9, and superscript 1, 2 and 3 in UTF-8.
+    static constexpr std::array<std::string_view, 13> kPortDigits{
+        "0", "1", "2", "3", "4", "5", "6", "7", "8", "9", "\xC2\xB9", "\xC2\xB2", "\xC2\xB3"};
+    std::string_view base = component.substr(0, component.find('.'));
+    while (base.ends_with(' ')) base.remove_suffix(1);
+    const std::string upper = Upper(base);
+    if (std::ranges::find(kDevices, upper) != kDevices.end()) return true;
+    if (!upper.starts_with("COM") && !upper.starts_with("LPT")) return false;
+    return std::ranges::find(kPortDigits, std::string_view(upper).substr(3)) != kPortDigits.end();
 }
 
 // "..", and names Windows trims to it ("...", ". .").
 bool ClimbsOut(std::string_view component) {
     return std::count(component.begin(), component.end(), '.') >= 2 &&
            component.find_first_not_of(". ") == std::string_view::npos;
+}
+
+std::string ComponentReason(std::string_view component) {
+    if (ClimbsOut(component)) return "the name climbs out of the install folder";
+    if (IsDeviceName(component)) return "the name is a device";
+    if (component.ends_with('.') || component.ends_with(' ')) {
+        return "a part of the name ends with a dot or a blank, which Windows would drop";
+    }
+    return {};
+}
+
+std::uint32_t Fnv1a(std::string_view text) {
+    std::uint32_t hash = 2166136261u;
+    for (const char c : text) hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
+    return hash;
+}
+
+// Cuts UTF-8 text to at most `size` bytes without splitting a character.
+std::string_view CutUtf8(std::string_view text, std::size_t size) {
+    if (text.size() <= size) return text;
+    while (size > 0 && (static_cast<unsigned char>(text[size]) & 0xC0) == 0x80) --size;
+    return text.substr(0, size);
 }
 
 }  // namespace
@@ -41,29 +75,45 @@ std::string InstallFolder(const FileSystem& files, std::string_view pathText) {
 
 std::string UnsafeNameReason(std::string_view destName) {
     if (destName.empty()) return "the name is empty";
-    if (std::any_of(destName.begin(), destName.end(),
-                    [](char c) { return static_cast<unsigned char>(c) < 0x20; })) {
+    if (std::ranges::any_of(destName, [](char c) { return static_cast<unsigned char>(c) < 0x20; })) {
         return "the name holds a control character";
     }
     if (IsSeparator(destName.front())) return "the name is an absolute path";
     if (destName.find(':') != std::string_view::npos) return "the name holds a drive or a colon";
+    if (Upper(destName).ends_with(Upper(kPartialSuffix))) {
+        return "the name ends like the updater's own partial files";
+    }
     std::string_view rest = destName;
     while (!rest.empty()) {
         const auto end = std::min(rest.find_first_of("\\/"), rest.size());
-        const std::string_view component = rest.substr(0, end);
-        if (ClimbsOut(component)) return "the name climbs out of the install folder";
-        if (IsDeviceName(component)) return "the name is a device";
+        if (std::string reason = ComponentReason(rest.substr(0, end)); !reason.empty()) {
+            return reason;
+        }
         rest.remove_prefix(std::min(end + 1, rest.size()));
     }
     return {};
 }
 
-std::string DestinationPath(const FileSystem& files, const std::string& folder,
-                            const std::string& destName) {
+std::string DestinationName(const FileSystem& files, const std::string& destName) {
     if (const std::string reason = UnsafeNameReason(destName); !reason.empty()) {
         throw std::runtime_error("it would not be written inside the install folder: " + reason);
     }
-    return folder + files.NativePath(destName);
+    return files.NativePath(destName);
+}
+
+std::string PartialName(std::string_view name) {
+    const auto slash = name.find_last_of("\\/");
+    const std::size_t leafStart = slash == std::string_view::npos ? 0 : slash + 1;
+    const std::string_view folder = name.substr(0, leafStart);
+    const std::string_view leaf = name.substr(leafStart);
+    if (leaf.size() + kPartialSuffix.size() <= kLongestName) {
+        return std::string(name) + std::string(kPartialSuffix);
+    }
+    char hash[10];
+    std::snprintf(hash, sizeof hash, "~%08x", static_cast<unsigned>(Fnv1a(leaf)));
+    const std::size_t room = kLongestName - kPartialSuffix.size() - (sizeof hash - 1);
+    return std::string(folder) + std::string(CutUtf8(leaf, room)) + hash +
+           std::string(kPartialSuffix);
 }
 
 }  // namespace zelvane

@@ -1,5 +1,7 @@
 #include "zelvane/engine/update.h"
 
+#include <memory>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
@@ -11,8 +13,8 @@
 namespace zelvane {
 namespace {
 
-// The final report names at most this many failures.
-constexpr std::size_t kMaxReportedFailures = 20;
+// A failure line longer than this is cut in the final message and its details.
+constexpr std::size_t kLongestShownFailure = 1000;
 
 // Something failed before any file was written: the update stops and the window stays.
 class NotStarted : public std::runtime_error {
@@ -22,9 +24,8 @@ class NotStarted : public std::runtime_error {
 // Shows the busy pointer for as long as it lives, unless put back earlier.
 class BusyPointer {
   public:
-    explicit BusyPointer(WindowSide& window)
-        : window_(window), savedPointer_(window.PointerShape()) {
-        window_.SetPointerShape(kPointerHourglass);
+    explicit BusyPointer(WindowSide& window) : window_(window), savedPointer_(window.Pointer()) {
+        window_.SetPointer(PointerShape::Hourglass);
     }
     BusyPointer(const BusyPointer&) = delete;
     BusyPointer& operator=(const BusyPointer&) = delete;
@@ -38,17 +39,70 @@ class BusyPointer {
 
     void Restore() {
         if (restored_) return;
-        window_.SetPointerShape(savedPointer_);
+        window_.SetPointer(savedPointer_);
         restored_ = true;
     }
 
   private:
     WindowSide& window_;
-    int savedPointer_;
+    PointerShape savedPointer_;
     bool restored_ = false;
 };
 
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+
+std::string Shortened(const std::string& line) {
+    if (line.size() <= kLongestShownFailure) return line;
+    return line.substr(0, kLongestShownFailure) + "...";
+}
+
+// Every failure of a run is told at once; the first few are kept for the final message, and as
+// many as fit in a bounded buffer for its details, so that memory stays small however many fail.
+class FailureLog {
+  public:
+    explicit FailureLog(WindowSide& window) : window_(window) {}
+
+    void Add(const std::string& line) {
+        window_.TellFailure(line);
+        ++count_;
+        const std::string shown = Shortened(line);
+        if (shown_.size() < kShownFailures) shown_.push_back(shown);
+        if (details_.size() + shown.size() < kFailureDetailsBudget) {
+            details_ += shown + "\n";
+        } else {
+            ++notInDetails_;
+        }
+    }
+
+    bool Empty() const { return count_ == 0; }
+
+    FailureReport Report(const std::string& summary) const {
+        FailureReport report{summary, summary + "\n", details_};
+        for (const auto& line : shown_) report.text += "\n" + line;
+        if (count_ > shown_.size()) {
+            report.text += "\n... and " + std::to_string(count_ - shown_.size()) + " more.";
+        }
+        if (notInDetails_ > 0) {
+            report.details += "... and " + std::to_string(notInDetails_) + " more.\n";
+        }
+        return report;
+    }
+
+  private:
+    WindowSide& window_;
+    std::vector<std::string> shown_;
+    std::string details_;
+    std::uint64_t count_ = 0;
+    std::uint64_t notInDetails_ = 0;
+};
+
+// The package file's name as the list gives it: a NUL byte would cut it short.
+std::string PackageFileName(const FileSystem& files, const std::string& sourceName) {
+    if (sourceName.find('\0') != std::string::npos) {
+        throw std::runtime_error("the package file's name holds a NUL byte");
+    }
+    return files.NativePath(sourceName);
+}
 
 class UpdateRun {
   public:
@@ -56,51 +110,96 @@ class UpdateRun {
         : window_(context.window),
           files_(context.files),
           processes_(context.processes),
-          folder_(InstallFolder(files_, window_.PathText())) {}
+          vendorKeys_(context.vendorKeys),
+          failures_(window_) {}
 
     UpdateOutcome Run() {
-        if (!InstallFound()) {
-            window_.ShowMessage(kNotFoundMessage, kMessageOk, "");
+        folder_ = InstallFolder(files_, window_.PathText());
+        install_ = OpenInstall();
+        if (!install_) {
+            window_.ShowMessage(kNotFoundMessage, MessageKind::Ok, "");
             return UpdateOutcome::NotFound;
         }
         BusyPointer pointer(window_);
         std::int64_t lastIndex = 0;
         PackageListReader list = OpenPackageList(lastIndex);
+        entries_ = lastIndex + 1;
         window_.SetProgressValue(0.0f);
-        window_.SetProgressMax(static_cast<float>(lastIndex + 1));
+        window_.SetProgressMax(static_cast<float>(entries_));
         CopyEntries(list, lastIndex);
         Register();
         window_.SetProgressValue(window_.ProgressValue() + 1.0f);
         RunPostInstallPrograms();
         pointer.Restore();
-        window_.ShowMessage(FinalReport(lastIndex + 1), kMessageOk, "");
+        if (failures_.Empty()) {
+            window_.ShowMessage(kSuccessMessage, MessageKind::Ok, "");
+        } else {
+            window_.ShowFailures(failures_.Report(InstalledSummary("The update is incomplete: ")));
+        }
         window_.CloseWindow();
-        return failures_.empty() ? UpdateOutcome::Installed : UpdateOutcome::Incomplete;
+        return failures_.Empty() ? UpdateOutcome::Installed : UpdateOutcome::Incomplete;
+    }
+
+    // An unforeseen failure ended the run: says so, and what had been done by then.
+    UpdateOutcome Stop(const std::string& reason) {
+        std::string text = kStoppedPrefix + reason;
+        if (!changed_) {
+            window_.ShowMessage(text, MessageKind::Ok, "");
+            return UpdateOutcome::Stopped;
+        }
+        window_.ShowMessage(text + "\n\n" + InstalledSummary("Before it stopped, "),
+                            MessageKind::Ok, "");
+        return UpdateOutcome::StoppedPartway;
     }
 
   private:
-    bool InstallFound() {
-        for (const char* marker : kMarkerFiles) {
-            try {
-                if (!files_.IsOrdinaryFile(folder_ + marker)) return false;
-            } catch (const std::exception& error) {
-                throw NotStarted("The folder " + Quoted(folder_) +
-                                 " could not be checked for an install: " + error.what());
+    // The install folder, locked for this run, when it holds an install; nothing when it does not.
+    std::unique_ptr<Folder> OpenInstall() {
+        std::unique_ptr<Folder> install;
+        try {
+            install = files_.OpenFolder(folder_);
+            if (install && !install->TryLock()) throw NotStarted(kLockedMessage);
+            for (const char* marker : kMarkerFiles) {
+                if (install && !install->IsOrdinaryFile(marker)) install.reset();
             }
+        } catch (const NotStarted&) {
+            throw;
+        } catch (const std::exception& error) {
+            throw NotStarted("The folder " + Quoted(folder_) +
+                             " could not be checked for an install: " + error.what());
         }
-        return true;
+        return install;
     }
 
     PackageListReader OpenPackageList(std::int64_t& lastIndex) {
         const std::string where = std::string("The package list ") + kPackageListName +
                                   " in the folder " + Quoted(CurrentFolderForMessages());
+        std::string text;
         try {
-            PackageListReader list(ReadPackageListText(files_, kPackageListName));
+            text = ReadPackageListText(files_, kPackageListName);
+        } catch (const std::exception& error) {
+            throw NotStarted(where + " cannot be used: " + error.what() + ".");
+        }
+        try {
+            manifest_ = CheckedManifest(files_, text, vendorKeys_);
+        } catch (const std::exception& error) {
+            throw NotStarted(error.what());
+        }
+        try {
+            PackageListReader list(std::move(text));
             lastIndex = ReadLastIndex(list);
             return list;
         } catch (const std::exception& error) {
             throw NotStarted(where + " cannot be used: " + error.what() + ".");
         }
+    }
+
+    // What the package's manifest says the package file holds; nothing without a manifest.
+    const ManifestEntry* Expected(const std::string& sourceName) const {
+        if (!manifest_) return nullptr;
+        const ManifestEntry* expected = manifest_->Find(sourceName);
+        if (!expected) throw std::runtime_error(kManifestMismatch);
+        return expected;
     }
 
     std::string CurrentFolderForMessages() {
@@ -117,15 +216,16 @@ class UpdateRun {
             try {
                 destName = list.ReadText();
                 const std::string sourceName = list.ReadText();
-                CopyEncryptedFile(files_, files_.NativePath(sourceName),
-                                  DestinationPath(files_, folder_, destName));
-                window_.SetProgressValue(static_cast<float>(index));
+                CopyEncryptedFile(files_, *install_, PackageFileName(files_, sourceName),
+                                  DestinationName(files_, destName), Expected(sourceName));
                 ++copied_;
+                changed_ = true;
+                window_.SetProgressValue(static_cast<float>(index));
             } catch (const PackageListEnded& error) {
                 FailEntriesFrom(index, lastIndex, destName, error.what());
                 return;
             } catch (const std::exception& error) {
-                failures_.push_back(kCopyFailurePrefix + destName + ": " + error.what());
+                failures_.Add(kCopyFailurePrefix + destName + ": " + error.what());
             }
         }
     }
@@ -134,25 +234,27 @@ class UpdateRun {
     void FailEntriesFrom(std::int64_t index, std::int64_t lastIndex, const std::string& destName,
                          const std::string& reason) {
         if (!destName.empty()) {
-            failures_.push_back(kCopyFailurePrefix + destName + ": " + reason);
+            failures_.Add(kCopyFailurePrefix + destName + ": " + reason);
             ++index;
         }
         if (index > lastIndex) return;
-        failures_.push_back(std::string(kCopyFailurePrefix) + "for entries " +
-                            std::to_string(index) + " to " + std::to_string(lastIndex) +
-                            ": the package list ends before them");
+        failures_.Add(std::string(kCopyFailurePrefix) + "for entries " + std::to_string(index) +
+                      " to " + std::to_string(lastIndex) + ": the package list ends before them");
     }
 
     void Register() {
-        const std::string command =
-            RegistrationCommandLine(folder_ + kControlFile, window_.SilentFlag() == 1);
+        const std::string cannot = std::string("Cannot register ") + kControlFile + ": ";
         try {
-            ProgramLaunch launch = SplitCommandLine(command);
-            launch.style = WindowStyle::MinimizedWithFocus;
-            WaitOnProgram(processes_, processes_.Start(launch));
+            changed_ = true;
+            const std::optional<int> exitCode = WaitOnProgram(
+                processes_,
+                processes_.Start(RegistrationLaunch(folder_ + kControlFile, window_.SilentMode())));
+            if (exitCode && *exitCode != 0) {
+                failures_.Add(cannot + "the registration tool ended with exit code " +
+                              std::to_string(*exitCode));
+            }
         } catch (const std::exception& error) {
-            failures_.push_back(std::string("Cannot register ") + kControlFile + ": " +
-                                error.what());
+            failures_.Add(cannot + error.what());
         }
     }
 
@@ -162,15 +264,16 @@ class UpdateRun {
             programFolder = files_.AbsolutePath(folder_);
             files_.ChangeDirectory(folder_);
         } catch (const std::exception& error) {
-            failures_.push_back(std::string("Cannot run ") + kFirstProgram + " and " +
-                                kSecondProgram + ": " + error.what());
+            failures_.Add(std::string("Cannot run ") + kFirstProgram + " and " + kSecondProgram +
+                          ": " + error.what());
             return;
         }
         RunProgram(programFolder + kFirstProgram, WindowStyle::MinimizedWithFocus, 1);
         RunProgram(programFolder + kSecondProgram, WindowStyle::NormalWithoutFocus, 2);
     }
 
-    // Starts the program by its full path, with no arguments, and waits for it.
+    // Starts the program by its full path, with no arguments, and waits for it. Its exit code
+    // says nothing: the product's programs promise nothing about it.
     void RunProgram(const std::string& path, WindowStyle style, int attempts) {
         for (int attempt = 1;; ++attempt) {
             try {
@@ -178,50 +281,46 @@ class UpdateRun {
                 return;
             } catch (const std::exception& error) {
                 if (attempt < attempts) continue;
-                failures_.push_back("Cannot run " + path + ": " + error.what());
+                failures_.Add("Cannot run " + path + ": " + error.what());
                 return;
             }
         }
     }
 
-    std::string FinalReport(std::int64_t entries) const {
-        if (failures_.empty()) return kSuccessMessage;
-        std::string report = "The update is incomplete: " + std::to_string(copied_) + " of " +
-                             std::to_string(entries) + " files were installed.\n";
-        for (std::size_t i = 0; i < failures_.size() && i < kMaxReportedFailures; ++i) {
-            report += "\n" + failures_[i];
-        }
-        if (failures_.size() > kMaxReportedFailures) {
-            report +=
-                "\n... and " + std::to_string(failures_.size() - kMaxReportedFailures) + " more.";
-        }
-        return report;
+    std::string InstalledSummary(const std::string& start) const {
+        return start + std::to_string(copied_) + " of " + std::to_string(entries_) +
+               " files were installed.";
     }
 
     WindowSide& window_;
     FileSystem& files_;
     Processes& processes_;
-    const std::string folder_;
-    std::vector<std::string> failures_;
+    const std::vector<std::string>& vendorKeys_;
+    FailureLog failures_;
+    std::optional<Manifest> manifest_;
+    std::string folder_;
+    std::unique_ptr<Folder> install_;
+    std::int64_t entries_ = 0;
     std::int64_t copied_ = 0;
+    bool changed_ = false;  // a file was written or a program started
 };
 
 }  // namespace
 
 UpdateOutcome RunUpdate(const UpdateContext& context) {
+    UpdateRun run(context);
     std::string stopped;
     try {
-        return UpdateRun(context).Run();
+        return run.Run();
     } catch (const NotStarted& error) {
-        context.window.ShowMessage(error.what(), kMessageOk, "");
+        context.window.ShowMessage(error.what(), MessageKind::Ok, "");
         return UpdateOutcome::NotStarted;
     } catch (const std::exception& error) {
         stopped = error.what();
     } catch (...) {
-        stopped = "an unknown failure";
+        stopped = kUnknownFailure;
     }
-    context.window.ShowMessage(kStoppedPrefix + stopped, kMessageOk, "");
-    return UpdateOutcome::Stopped;
+    return run.Stop(stopped);
 }
 
 }  // namespace zelvane

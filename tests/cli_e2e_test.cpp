@@ -1,10 +1,16 @@
-// The command-line programs as a user runs them, from a package folder.
+// The command-line programs as a user runs them, from a package folder: real files, real
+// registration tool, real child processes, and the faults of a real disk.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
+#include <chrono>
+#include <functional>
+#include <iostream>
+#include <random>
+#include <thread>
 
+#include "child_process.h"
 #include "test_support.h"
+#include "zelvane/engine/paths.h"
 
 namespace zelvane {
 namespace {
@@ -19,61 +25,68 @@ struct Result {
     std::string output;
 };
 
-Result RunIn(const fs::path& folder, const std::string& command) {
-    const std::string line = "cd '" + folder.string() + "' && " + command + " 2>/dev/null";
-    FILE* pipe = ::popen(line.c_str(), "r");
-    Result result;
-    char buffer[4096];
-    while (const std::size_t got = std::fread(buffer, 1, sizeof buffer, pipe)) {
-        result.output.append(buffer, got);
-    }
-    const int status = ::pclose(pipe);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
-}
-
-using test::kUpdaterCli;
-const std::string kPack = std::string(ZELVANE_BIN_DIR) + "/zelvane-pack";
-
 class CliTest : public testing::Test {
   protected:
+    // The programs are copied into the test's own folder, which an unprivileged user can reach
+    // wherever the build lies.
     CliTest()
         : install_(temp_ / "Program Files" / "Zelvane"),
           package_(temp_ / "package"),
+          bin_(temp_ / "bin"),
           log_("ZELVANE_RECORD_LOG", (temp_ / "log").string()) {
         test::MakeInstall(install_);
         fs::create_directories(install_ / "Help");
         fs::create_directories(package_);
+        fs::create_directories(bin_);
+        fs::copy_file(test::kUpdaterCli, bin_ / "zelvane-updater-cli");
+        fs::copy_file(ZELVANE_BIN_DIR "/regsvr32.exe", bin_ / "regsvr32.exe");
     }
 
-    Result Update(const std::string& options) {
-        return RunIn(package_, kUpdaterCli + " " + options + " '" + install_.string() + "'");
+    void MakePackage(const std::string& list,
+                     const std::vector<std::pair<std::string, std::string>>& files) {
+        WriteFile(package_ / "FileList.txt", list);
+        for (const auto& [name, content] : files) WriteFile(package_ / name, Scramble(content));
+    }
+
+    // A quick registration tool that tells nothing, beside the updater.
+    void UseRecordingRegistrationTool() {
+        fs::copy_file(ZELVANE_RECORD_PROGRAM, bin_ / "regsvr32.exe",
+                      fs::copy_options::overwrite_existing);
+    }
+
+    test::ChildProcess Start(std::vector<std::string> args, test::ChildOptions options = {}) {
+        args.insert(args.begin(), (bin_ / "zelvane-updater-cli").string());
+        options.folder = package_;
+        options.output = temp_ / "output";
+        return test::ChildProcess(args, options);
+    }
+
+    Result Update(std::vector<std::string> args, test::ChildOptions options = {}) {
+        const int status = Start(std::move(args), options).Wait();
+        return {status, ReadFile(temp_ / "output")};
     }
 
     test::TempFolder temp_;
     fs::path install_;
     fs::path package_;
+    fs::path bin_;
     test::ScopedEnv log_;
 };
 
 TEST_F(CliTest, InstallsAHandWrittenPackageByteForByte) {
     std::string binary;
     for (int i = 0; i < 70000; ++i) binary += static_cast<char>((i * 7) ^ (i >> 8));
-    WriteFile(package_ / "one.dat", Scramble("first, with comma"));
-    WriteFile(package_ / "two.dat", Scramble(binary));
-    WriteFile(package_ / "three", Scramble("<h1>help</h1>"));
-    WriteFile(package_ / "FileList.txt",
-              "2\r\n"
-              "\"Read me, please.txt\",\"one.dat\"\r\n"
-              "  \"engine.exe\" , \"two.dat\"\r\n"
-              "\"Help\\index.html\"\r\n"
-              "three\r\n"
-              "\r\n");
-    const Result result = Update("");
+    MakePackage("\xEF\xBB\xBF\"2\"\r\n"
+                "\"Read me, please.txt\",\"one.dat\"\r\n"
+                "  \"engine.exe\" , \"two.dat\"\r\n"
+                "\"Help\\index.html\"\r\n"
+                "three\r\n",
+                {{"one.dat", "first, with comma"}, {"two.dat", binary}, {"three", "<h1>"}});
+    const Result result = Update({install_.string()});
     EXPECT_EQ(result.status, 0) << result.output;
     EXPECT_EQ(ReadFile(install_ / "Read me, please.txt"), "first, with comma");
     EXPECT_EQ(ReadFile(install_ / "engine.exe"), binary);
-    EXPECT_EQ(ReadFile(install_ / "Help" / "index.html"), "<h1>help</h1>");
+    EXPECT_EQ(ReadFile(install_ / "Help" / "index.html"), "<h1>");
     // The registration tool beside the updater speaks when not silent, then the updater reports.
     EXPECT_EQ(result.output, "DllRegisterServer in " + (install_ / "NavTree.ocx").string() +
                                  " succeeded.\nThe update was installed successfully.\n");
@@ -83,65 +96,195 @@ TEST_F(CliTest, InstallsAHandWrittenPackageByteForByte) {
     EXPECT_EQ(records[1].program, "ViewHost.exe");
 }
 
+struct StatusCase {
+    std::vector<std::string> args;  // "@" stands for the install folder
+    std::string list;
+    std::function<void(const fs::path& install)> arrange;
+    int status;
+    std::string output;  // a part of it
+};
+
 TEST_F(CliTest, ExitStatusTellsHowTheUpdateEnded) {
-    WriteFile(package_ / "p", Scramble("x"));
-    WriteFile(package_ / "FileList.txt", "0\r\n\"x.txt\",\"p\"\r\n");
-    Result silent = Update("--silent");
-    EXPECT_EQ(silent.status, 0);
-    EXPECT_EQ(silent.output, "The update was installed successfully.\n");
-
-    WriteFile(package_ / "FileList.txt", "1\r\n\"x.txt\",\"p\"\r\n\"y.txt\",\"missing\"\r\n");
-    const Result incomplete = Update("--silent");
-    EXPECT_EQ(incomplete.status, 2);
-    EXPECT_NE(incomplete.output.find("Cannot copy file y.txt"), std::string::npos);
-
-    WriteFile(package_ / "FileList.txt", "-3\r\n");
-    EXPECT_EQ(Update("--silent").status, 3);
-
-    fs::remove(install_ / "RippleShift_kf.exe");
-    const Result notFound = Update("--silent");
-    EXPECT_EQ(notFound.status, 1);
-    EXPECT_EQ(notFound.output, "Version 3.0 or later could not be found in this folder\n");
-
-    EXPECT_EQ(RunIn(package_, kUpdaterCli).status, 64);
-    EXPECT_EQ(RunIn(package_, kUpdaterCli + " --loud x").status, 64);
-    EXPECT_EQ(RunIn(package_, kUpdaterCli + " a b").status, 64);
-    EXPECT_EQ(RunIn(package_, kUpdaterCli + " --help").status, 0);
-}
-
-TEST_F(CliTest, PackBuildsWhatTheUpdaterInstalls) {
-    const fs::path product = temp_ / "product";
-    fs::create_directories(product / "Help" / "img");
-    WriteFile(product / "engine.exe", std::string(3000, '\x5A'));
-    WriteFile(product / "Help" / "index, old.html", "index");
-    WriteFile(product / "Help" / "img" / "logo.bmp", "BM");
-    fs::create_directories(install_ / "Help" / "img");
-    ASSERT_EQ(RunIn(temp_.Path(), kPack + " build product package").status, 0);
-    EXPECT_EQ(ReadFile(package_ / "FileList.txt"),
-              "2\r\n\"Help\\img\\logo.bmp\",\"file00000.bin\"\r\n"
-              "\"Help\\index, old.html\",\"file00001.bin\"\r\n"
-              "\"engine.exe\",\"file00002.bin\"\r\n");
-    EXPECT_EQ(RunIn(temp_.Path(), kPack + " check package").status, 0);
-    EXPECT_EQ(Update("--silent").status, 0);
-    for (const char* name : {"engine.exe", "Help/index, old.html", "Help/img/logo.bmp"}) {
-        EXPECT_EQ(ReadFile(install_ / name), ReadFile(product / name)) << name;
+    const auto none = [](const fs::path&) {};
+    const StatusCase cases[] = {
+        {{"--silent", "@"}, "0\r\nx.txt,p\r\n", none, 0, "The update was installed successfully.\n"},
+        {{"--silent", "@"}, "1\r\nx.txt,p\r\ny.txt,missing\r\n", none, 2,
+         "Cannot copy file y.txt: cannot open"},
+        {{"--silent", "@"}, "0\r\nx.txt,p\r\n",
+         [](const fs::path& install) { fs::remove(install / "NavTree.ocx"); }, 2,
+         "Cannot register NavTree.ocx: the registration tool ended with exit code 1\n"},
+        {{"--silent", "@"}, "-3\r\n", none, 3, "below 0"},
+        {{"--silent", "@"}, "0\r\nx.txt,p\r\n",
+         [](const fs::path& install) { fs::remove(install / "RippleShift_kf.exe"); }, 1,
+         "Version 3.0 or later could not be found in this folder\n"},
+        {{}, "", none, 64, ""},
+        {{"--loud", "@"}, "", none, 64, ""},
+        {{"@", "@"}, "", none, 64, ""},
+        {{"--help"}, "", none, 0, "usage: zelvane-updater-cli"},
+    };
+    for (const auto& c : cases) {
+        test::MakeInstall(install_);
+        MakePackage(c.list, {{"p", "x"}});
+        c.arrange(install_);
+        std::vector<std::string> args = c.args;
+        for (auto& arg : args) arg = arg == "@" ? install_.string() : arg;
+        const Result result = Update(args);
+        EXPECT_EQ(result.status, c.status) << result.output;
+        EXPECT_NE(result.output.find(c.output), std::string::npos) << result.output;
     }
 }
 
-TEST_F(CliTest, PackRefusesWhatTheListCannotCarryAndCheckFindsProblems) {
-    fs::create_directories(temp_ / "empty");
-    EXPECT_EQ(RunIn(temp_.Path(), kPack + " build empty out").status, 1);
-    fs::create_directories(temp_ / "quoted");
-    WriteFile(temp_ / "quoted" / "say \"hi\".txt", "x");
-    EXPECT_EQ(RunIn(temp_.Path(), kPack + " build quoted out").status, 1);
+TEST_F(CliTest, ASecondRunOfTheSameFolderChangesNothingWhileTheFirstHoldsIt) {
+    // A registration tool that takes its time, so that the first run holds the folder meanwhile.
+    UseRecordingRegistrationTool();
+    const test::ScopedEnv slow("ZELVANE_RECORD_SLEEP_MS", "1500");
+    MakePackage("0\r\nnew.txt,p\r\n", {{"p", "first"}});
+    test::ChildOptions quiet;
+    quiet.output = temp_ / "first";
+    test::ChildProcess first = Start({"--silent", install_.string()}, quiet);
+    while (!fs::exists(install_ / "new.txt")) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    MakePackage("0\r\nnew.txt,p\r\n", {{"p", "second"}});
+    const auto before = test::Snapshot(install_);
+    const Result second = Update({"--silent", install_.string()});
+    EXPECT_EQ(second.status, 3);
+    EXPECT_EQ(second.output, "Another update of this folder is running.\n");
+    EXPECT_EQ(test::Snapshot(install_), before);
+    EXPECT_EQ(first.Wait(), 0);
+    EXPECT_EQ(ReadFile(install_ / "new.txt"), "first");
+}
 
-    WriteFile(package_ / "FileList.txt", "1\r\n\"..\\evil.dll\",\"p\"\r\n\"ok.txt\",\"gone\"\r\n");
-    WriteFile(package_ / "p", "x");
-    const Result check = RunIn(temp_.Path(), kPack + " check package");
-    EXPECT_EQ(check.status, 1);
-    EXPECT_NE(check.output.find("unsafe name"), std::string::npos) << check.output;
-    EXPECT_NE(check.output.find("missing package file"), std::string::npos) << check.output;
-    EXPECT_EQ(RunIn(temp_.Path(), kPack).status, 64);
+struct FaultCase {
+    const char* name;
+    std::string destName;
+    std::string cause;
+    std::function<void(const fs::path& install, const fs::path& package)> arrange;
+    bool unprivileged;
+    std::optional<rlim_t> fileSizeLimit;
+};
+
+TEST_F(CliTest, AFailingEntryIsReportedWithItsCauseAndNothingElseChanges) {
+    const FaultCase cases[] = {
+        {"disk full", "engine.exe", "File too large",
+         [](const fs::path&, const fs::path& package) {
+             WriteFile(package / "faulty", std::string(1 << 20, 'x'));
+         },
+         false, 256 << 10},
+        {"read-only product file", "engine.exe", "read-only",
+         [](const fs::path& install, const fs::path&) {
+             fs::permissions(install / "engine.exe", fs::perms(0444));
+         },
+         false, std::nullopt},
+        {"folder without write permission", "Help\\index.html", "Permission denied",
+         [](const fs::path& install, const fs::path&) {
+             fs::permissions(install / "Help", fs::perms(0555));
+         },
+         true, std::nullopt},
+        {"unreadable package file", "engine.exe", "Permission denied",
+         [](const fs::path&, const fs::path& package) {
+             fs::permissions(package / "faulty", fs::perms::none);
+         },
+         true, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::MakeInstall(install_);
+        fs::permissions(install_ / "Help", fs::perms(0755));
+        fs::permissions(install_ / "engine.exe", fs::perms(0644));
+        MakePackage("2\r\ngood.txt,good\r\n\"" + c.destName + "\",faulty\r\nafter.txt,after\r\n",
+                    {{"good", "good"}, {"faulty", "new content"}, {"after", "after"}});
+        if (c.unprivileged) test::GiveToUnprivilegedUser(temp_.Path());
+        c.arrange(install_, package_);
+        fs::remove(install_ / "good.txt");
+        fs::remove(install_ / "after.txt");
+        const auto before = test::Snapshot(install_);
+        test::ChildOptions options;
+        options.unprivileged = c.unprivileged;
+        options.fileSizeLimit = c.fileSizeLimit;
+        const Result result = Update({"--silent", install_.string()}, options);
+        EXPECT_EQ(result.status, 2) << result.output;
+        EXPECT_NE(result.output.find("Cannot copy file " + c.destName + ": "), std::string::npos)
+            << result.output;
+        EXPECT_NE(result.output.find(c.cause), std::string::npos) << result.output;
+        EXPECT_EQ(ReadFile(install_ / "good.txt"), "good");
+        EXPECT_EQ(ReadFile(install_ / "after.txt"), "after");
+        auto after = test::Snapshot(install_);
+        after.erase("good.txt");
+        after.erase("after.txt");
+        EXPECT_EQ(after, before);
+    }
+}
+
+// Content that differs from the other version's at every byte and in length, so that a file
+// mixing the two, or cut short, is told from both.
+std::string Version(int file, char version) {
+    std::string content((3 << 20) + (version == 'n' ? 4096 : 0), '\0');
+    for (std::size_t i = 0; i < content.size(); ++i) {
+        content[i] = static_cast<char>(version + file + (i % 13) * 2);
+    }
+    return content;
+}
+
+TEST_F(CliTest, KilledAnywhereEveryFileIsWholeAndARerunCompletesTheUpdate) {
+    constexpr int kFiles = 6;
+    constexpr int kKills = 30;
+    UseRecordingRegistrationTool();  // so that a run is mostly copying, where the kills land
+    std::string list = std::to_string(kFiles - 1) + "\r\n";
+    std::vector<std::pair<std::string, std::string>> packageFiles;
+    std::vector<std::string> oldContent;
+    for (int file = 0; file < kFiles; ++file) {
+        list += "d" + std::to_string(file) + ",p" + std::to_string(file) + "\r\n";
+        packageFiles.emplace_back("p" + std::to_string(file), Version(file, 'n'));
+        oldContent.push_back(Version(file, 'o'));
+    }
+    MakePackage(list, packageFiles);
+    const auto putOldFilesBack = [&] {
+        for (int file = 0; file < kFiles; ++file) {
+            WriteFile(install_ / ("d" + std::to_string(file)), oldContent[file]);
+        }
+    };
+    // How many files are new, and whether a partial file is left; fails on a file neither old
+    // nor new.
+    const auto countNewFiles = [&] {
+        int fresh = 0;
+        for (int file = 0; file < kFiles; ++file) {
+            const std::string content = ReadFile(install_ / ("d" + std::to_string(file)));
+            fresh += content == packageFiles[file].second;
+            if (content != packageFiles[file].second && content != oldContent[file]) {
+                ADD_FAILURE() << "d" << file << " is neither old nor new, " << content.size();
+            }
+        }
+        for (const auto& item : fs::directory_iterator(install_)) {
+            if (item.path().string().ends_with(kPartialSuffix)) fresh += 100;
+        }
+        return fresh;
+    };
+    putOldFilesBack();
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(Start({"--silent", install_.string()}).Wait(), 0);
+    const auto runTime = std::chrono::steady_clock::now() - start;
+    ASSERT_EQ(countNewFiles(), kFiles);
+
+    const unsigned seed = std::random_device()();
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<long long> moment(
+        0, std::chrono::duration_cast<std::chrono::microseconds>(runTime).count());
+    int killedHalfway = 0;
+    for (int kill = 0; kill < kKills && !HasFailure(); ++kill) {
+        putOldFilesBack();
+        {
+            test::ChildProcess update = Start({"--silent", install_.string()});
+            std::this_thread::sleep_for(std::chrono::microseconds(moment(random)));
+            update.Kill();
+            update.Wait();
+        }
+        const int fresh = countNewFiles();
+        killedHalfway += fresh > 0 && fresh != kFiles;
+        ASSERT_EQ(Start({"--silent", install_.string()}).Wait(), 0);
+        EXPECT_EQ(countNewFiles(), kFiles);
+    }
+    std::cout << killedHalfway << " of " << kKills << " kills stopped the copy halfway\n";
+    EXPECT_GT(killedHalfway, 0) << "no kill landed while files were being replaced";
 }
 
 }  // namespace

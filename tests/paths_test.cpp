@@ -25,37 +25,39 @@ TEST(InstallFolder, EndsWithExactlyOneSeparator) {
 
 TEST(DestinationName, SafeNamesStayInsideTheFolder) {
     for (const char* name : {"a.txt", "Help\\index.html", "Help/index.html", "a..b", ".hidden",
-                             "x\\.\\y", "CONSOLE.txt", "COM0", "LPT10"}) {
+                             "CONSOLE.txt", "COM10", "LPT", "COMA", "a.zelvane-partial.txt",
+                             "\xC3\xA9t\xC3\xA9.txt"}) {
         EXPECT_EQ(UnsafeNameReason(name), "") << name;
     }
-    EXPECT_EQ(DestinationPath(SystemFileSystem(), Native("/inst/"), "Help\\index.html"),
-              Native("/inst/Help/index.html"));
+    EXPECT_EQ(DestinationName(SystemFileSystem(), "Help\\index.html"), Native("Help/index.html"));
 }
 
-TEST(DestinationName, NamesThatLeaveTheFolderAreRefused) {
-    for (const char* name : {"",
-                             "\\Windows\\x.dll",
-                             "/etc/passwd",
-                             "C:\\x.dll",
-                             "c:x.dll",
-                             "\\\\server\\share\\x",
-                             "..\\x",
-                             "a\\..\\..\\x",
-                             "a/../x",
-                             "..",
-                             "...\\x",
-                             ".. \\x",
-                             "file.txt:stream",
-                             "CON",
-                             "nul.txt",
-                             "Help\\aux",
-                             "com1",
-                             "LPT9.log",
-                             "a\nb",
-                             "tab\tname"}) {
+TEST(DestinationName, NamesThatLeaveTheFolderOrThatWindowsWouldChangeAreRefused) {
+    for (const char* name :
+         {"", "\\Windows\\x.dll", "/etc/passwd", "C:\\x.dll", "c:x.dll", "\\\\server\\share\\x",
+          "..\\x", "a\\..\\..\\x", "a/../x", "..", "...\\x", ".. \\x", "x\\.\\y", "file.txt:stream",
+          "CON", "nul.txt", "Help\\aux", "com1", "LPT9.log", "COM0", "lpt0.x", "con ", "NUL .txt",
+          "CONIN$", "conout$.log", "COM\xC2\xB9", "lpt\xC2\xB3.txt", "trailing.", "trailing ",
+          "dir.\\x", "a\nb", "tab\tname", "engine.exe.zelvane-partial",
+          "Help\\X.ZELVANE-PARTIAL"}) {
         EXPECT_NE(UnsafeNameReason(name), "") << name;
-        EXPECT_THROW(DestinationPath(SystemFileSystem(), "/inst/", name), std::runtime_error);
+        EXPECT_THROW(DestinationName(SystemFileSystem(), name), std::runtime_error) << name;
     }
+    EXPECT_NE(UnsafeNameReason(std::string("nul\0byte", 8)), "");
+    EXPECT_EQ(UnsafeNameReason("a\\. .\\x"), "the name climbs out of the install folder");
+}
+
+TEST(PartialName, StaysBesideTheProductFileAndWithinTheLongestName) {
+    EXPECT_EQ(PartialName("Help/a.txt"), "Help/a.txt.zelvane-partial");
+    const std::string longName = "Help/" + std::string(250, 'n');
+    const std::string partial = PartialName(longName);
+    EXPECT_TRUE(partial.starts_with("Help/nnn") && partial.ends_with(".zelvane-partial"));
+    EXPECT_EQ(partial.size(), 5u + 255u);
+    EXPECT_NE(PartialName(longName + "x"), partial);
+    std::string accents;
+    for (int i = 0; i < 150; ++i) accents += "\xC3\xA9";
+    const std::string cut = PartialName("a" + accents);
+    EXPECT_EQ((cut.rfind('~') - 1) % 2, 0u) << "no character is cut in two";
 }
 
 }  // namespace

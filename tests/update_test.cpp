@@ -1,260 +1,305 @@
+// The update procedure on a file system in memory and recorded program starts: what it writes,
+// starts, waits for and tells the window, in milliseconds.
 #include "zelvane/engine/update.h"
 
 #include <gtest/gtest.h>
 
+#include "fakes.h"
 #include "test_support.h"
+#include "zelvane/engine/launch.h"
+#include "zelvane/engine/manifest.h"
+#include "zelvane/platform/crypto.h"
 
 namespace zelvane {
 namespace {
 
-using test::ReadFile;
-using test::ReadRecords;
 using test::Scramble;
-using test::WriteFile;
-namespace fs = std::filesystem;
+using Entries = std::vector<std::pair<std::string, std::string>>;  // destName, product content
+
+const std::string kInstall = "/Program Files/Zelvane";
+const std::string kPackage = "/media/package";
 
 class UpdateTest : public testing::Test {
   protected:
-    UpdateTest()
-        : install_(temp_ / "Program Files" / "Zelvane"),
-          package_(temp_ / "package"),
-          tools_((fs::create_directories(temp_ / "tools"), temp_ / "tools")),
-          log_("ZELVANE_RECORD_LOG", (temp_ / "log").string()),
-          registration_(tools_) {
-        test::MakeInstall(install_);
-        fs::create_directories(install_ / "Help");
-        fs::create_directories(package_);
-        current_.emplace(package_);
+    UpdateTest() {
+        for (const char* marker : kMarkerFiles) files_.AddFile(Installed(marker), "marker");
+        files_.AddFolder(Installed("Help"));
     }
 
-    // A package with the given product files, in list order, and its list written by hand.
-    void MakePackage(const std::vector<std::pair<std::string, std::string>>& files) {
-        std::string list = std::to_string(files.size() - 1) + "\r\n";
-        for (std::size_t i = 0; i < files.size(); ++i) {
-            const std::string source = "p" + std::to_string(i) + ".bin";
-            WriteFile(package_ / source, Scramble(files[i].second));
-            list += "\"" + files[i].first + "\",\"" + source + "\"\r\n";
+    static std::string Installed(const std::string& name) { return kInstall + "/" + name; }
+
+    // Package files p0, p1, ... and a list that names them in order.
+    void MakePackage(const Entries& entries) {
+        std::string list = std::to_string(entries.size() - 1) + "\r\n";
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            const std::string source = std::string("p").append(std::to_string(i));
+            files_.AddFile(kPackage + "/" + source, Scramble(entries[i].second));
+            list += "\"" + entries[i].first + "\",\"" + source + "\"\r\n";
         }
-        WriteFile(package_ / "FileList.txt", list);
+        files_.AddFile(kPackage + "/FileList.txt", list);
     }
 
-    UpdateOutcome Run(test::RecordingWindow& window) {
-        return RunUpdate({window, SystemFileSystem(), SystemProcesses()});
-    }
+    UpdateOutcome Run() { return RunUpdate({window_, files_, processes_}); }
+    const std::string& Report() { return window_.messages.at(0).text; }
+    bool Reports(const std::string& text) { return Report().find(text) != std::string::npos; }
 
-    std::vector<std::string> ProgramsRun() {
-        std::vector<std::string> names;
-        for (const auto& record : ReadRecords(temp_ / "log")) names.push_back(record.program);
-        return names;
-    }
-
-    test::TempFolder temp_;
-    fs::path install_;
-    fs::path package_;
-    fs::path tools_;
-    test::ScopedEnv log_;
-    test::RecordingRegistrationTool registration_;
-    std::optional<test::ScopedCurrentFolder> current_;
+    test::MemoryFileSystem files_{kInstall, kPackage};
+    test::RecordingProcesses processes_{files_};
+    test::RecordingWindow window_{kInstall, true};
 };
 
 TEST_F(UpdateTest, FullRunCopiesRegistersAndRunsTheProgramsInOrder) {
-    MakePackage({{"a.txt", "alpha"},
-                 {"Help\\index.html", "<html>"},
-                 {"with, comma.txt", "c"},
-                 {"engine.exe", "new engine"},
-                 {"empty.dat", ""}});
-    test::RecordingWindow window(install_.string(), 1);
-    EXPECT_EQ(Run(window), UpdateOutcome::Installed);
+    MakePackage({{"a.txt", "alpha"}, {"Help\\index.html", "<html>"}, {"engine.exe", "new"},
+                 {"with, comma.txt", ""}, {"e.dat", "e"}});
+    EXPECT_EQ(Run(), UpdateOutcome::Installed);
+    EXPECT_EQ(files_.Content(Installed("Help/index.html")), "<html>");
+    EXPECT_EQ(files_.Content(Installed("engine.exe")), "new");
+    EXPECT_TRUE(files_.Exists(Installed("with, comma.txt")));
+    EXPECT_EQ(window_.maxima, std::vector<float>{5});
+    EXPECT_EQ(window_.values, (std::vector<float>{0, 0, 1, 2, 3, 4, 5}));
+    EXPECT_EQ(window_.pointers,
+              (std::vector<PointerShape>{PointerShape::Hourglass, PointerShape::Default}));
+    ASSERT_EQ(window_.messages.size(), 1u);
+    EXPECT_EQ(window_.messages[0].text, "The update was installed successfully.");
+    EXPECT_EQ(window_.messages[0].kind, MessageKind::Ok);
+    EXPECT_EQ(window_.messages[0].title, "");
+    EXPECT_EQ(window_.messages[0].pointerWhileShown, PointerShape::Default);
+    EXPECT_TRUE(window_.closed);
 
-    EXPECT_EQ(ReadFile(install_ / "a.txt"), "alpha");
-    EXPECT_EQ(ReadFile(install_ / "Help" / "index.html"), "<html>");
-    EXPECT_EQ(ReadFile(install_ / "with, comma.txt"), "c");
-    EXPECT_EQ(ReadFile(install_ / "engine.exe"), "new engine");
-    EXPECT_EQ(ReadFile(install_ / "empty.dat"), "");
-
-    EXPECT_EQ(window.maxima, std::vector<float>{5});
-    EXPECT_EQ(window.values, (std::vector<float>{0, 0, 1, 2, 3, 4, 5}));
-    EXPECT_EQ(window.pointers, (std::vector<int>{kPointerHourglass, kPointerDefault}));
-    ASSERT_EQ(window.messages.size(), 1u);
-    EXPECT_EQ(window.messages[0].text, "The update was installed successfully.");
-    EXPECT_EQ(window.messages[0].code, 0);
-    EXPECT_EQ(window.messages[0].title, "");
-    EXPECT_EQ(window.messages[0].pointerWhileShown, kPointerDefault);
-    EXPECT_TRUE(window.closed);
-
-    const auto records = ReadRecords(temp_ / "log");
-    ASSERT_EQ(records.size(), 3u);
-    EXPECT_EQ(records[0].program, "regsvr32.exe");
-    EXPECT_EQ(records[0].arguments,
-              (std::vector<std::string>{"/s", (install_ / "NavTree.ocx").string()}));
-    EXPECT_EQ(records[0].currentFolder, package_.string());
-    for (std::size_t i : {1u, 2u}) {
-        EXPECT_EQ(records[i].currentFolder, install_.string());
-        EXPECT_TRUE(records[i].arguments.empty());
-        EXPECT_GE(records[i].startMs, records[i - 1].endMs) << "started after the previous ended";
+    ASSERT_EQ(processes_.started.size(), 3u);
+    const auto& registration = processes_.started[0];
+    EXPECT_EQ(registration.launch.program, "regsvr32.exe");
+    EXPECT_EQ(registration.launch.arguments,
+              (std::vector<std::string>{"/s", Installed("NavTree.ocx")}));
+    EXPECT_EQ(registration.launch.style, WindowStyle::MinimizedWithFocus);
+    EXPECT_EQ(registration.folder, kPackage);
+    const std::pair<const char*, WindowStyle> programs[] = {
+        {"UnpackDirs.exe", WindowStyle::MinimizedWithFocus},
+        {"ViewHost.exe", WindowStyle::NormalWithoutFocus}};
+    for (std::size_t i = 1; i < 3; ++i) {
+        EXPECT_EQ(processes_.started[i].launch.program, Installed(programs[i - 1].first));
+        EXPECT_EQ(processes_.started[i].launch.style, programs[i - 1].second);
+        EXPECT_TRUE(processes_.started[i].launch.arguments.empty());
+        EXPECT_EQ(processes_.started[i].folder, kInstall);
     }
-    EXPECT_EQ(records[1].program, "UnpackDirs.exe");
-    EXPECT_EQ(records[2].program, "ViewHost.exe");
+    EXPECT_EQ(processes_.bounds, std::vector<std::chrono::milliseconds>(3, kWaitBound));
+    EXPECT_EQ(kWaitBound.count(), 65535);
 }
 
-TEST_F(UpdateTest, ARelativeInstallFolderStillRunsItsPrograms) {
+TEST_F(UpdateTest, SilentModeOffPassesOnlyTheControlAsOneArgumentWhateverItsName) {
+    const std::string odd = "/srv/q\"x y /s";
+    for (const char* marker : kMarkerFiles) files_.AddFile(odd + "/" + marker, "");
     MakePackage({{"a.txt", "a"}});
-    test::RecordingWindow window("..\\Program Files\\Zelvane", 0);
-    EXPECT_EQ(Run(window), UpdateOutcome::Installed);
-    EXPECT_EQ(ProgramsRun(),
-              (std::vector<std::string>{"regsvr32.exe", "UnpackDirs.exe", "ViewHost.exe"}));
+    test::RecordingWindow window(odd + "/", false);
+    RunUpdate({window, files_, processes_});
+    EXPECT_EQ(processes_.started.at(0).launch.arguments,
+              std::vector<std::string>{odd + "/NavTree.ocx"});
 }
 
-TEST_F(UpdateTest, AFolderLackingAnyMarkerIsRefusedAndLeftUntouched) {
+TEST_F(UpdateTest, AFolderLackingAnyMarkerOrLockedByAnotherRunIsLeftUntouched) {
+    MakePackage({{"a.txt", "a"}});
+    const auto before = files_.Files();
+    auto other = files_.OpenFolder(kInstall);
+    ASSERT_TRUE(other->TryLock());
+    EXPECT_EQ(Run(), UpdateOutcome::NotStarted);
+    EXPECT_EQ(window_.messages.at(0).text, "Another update of this folder is running.");
+    other.reset();
     for (const char* marker : {kMarkerFiles.front(), kMarkerFiles.back()}) {
-        MakePackage({{"a.txt", "a"}});
-        test::MakeInstall(install_);
-        fs::remove(install_ / marker);
-        test::RecordingWindow window(install_.string(), 1);
-        EXPECT_EQ(Run(window), UpdateOutcome::NotFound);
+        auto withoutMarker = before;
+        withoutMarker.erase(Installed(marker));
+        test::MemoryFileSystem files(kInstall, kPackage);
+        for (const auto& [path, content] : withoutMarker) files.AddFile(path, content);
+        test::RecordingWindow window(kInstall);
+        test::RecordingProcesses processes(files);
+        EXPECT_EQ(RunUpdate({window, files, processes}), UpdateOutcome::NotFound);
         ASSERT_EQ(window.messages.size(), 1u);
-        EXPECT_EQ(window.messages[0].text,
-                  "Version 3.0 or later could not be found in this folder");
-        EXPECT_EQ(window.messages[0].code, 0);
-        EXPECT_TRUE(window.pointers.empty());
-        EXPECT_TRUE(window.values.empty());
-        EXPECT_FALSE(window.closed);
-        EXPECT_FALSE(fs::exists(install_ / "a.txt"));
-        EXPECT_TRUE(ProgramsRun().empty());
+        EXPECT_EQ(window.messages[0].text, "Version 3.0 or later could not be found in this folder");
+        EXPECT_TRUE(window.pointers.empty() && window.values.empty() && !window.closed);
+        EXPECT_EQ(files.Files(), withoutMarker);
+        EXPECT_TRUE(processes.started.empty());
     }
-    // A folder counts as missing too.
-    fs::create_directory(install_ / kMarkerFiles.back());
-    test::RecordingWindow window(install_.string(), 1);
-    EXPECT_EQ(Run(window), UpdateOutcome::NotFound);
+    test::RecordingWindow elsewhere("/no/such/folder");
+    EXPECT_EQ(RunUpdate({elsewhere, files_, processes_}), UpdateOutcome::NotFound);
+    EXPECT_EQ(files_.Files(), before);
 }
 
-TEST_F(UpdateTest, FailingEntriesAreSkippedAndReportedInsteadOfSuccess) {
-    MakePackage({{"a.txt", "a"}, {"b.txt", "b"}, {"..\\escaped.txt", "x"}, {"d.txt", "d"}});
-    fs::remove(package_ / "p1.bin");
-    WriteFile(install_ / "b.txt", "old b");
-    test::RecordingWindow window(install_.string(), 1);
-    EXPECT_EQ(Run(window), UpdateOutcome::Incomplete);
+TEST_F(UpdateTest, FailingEntriesAreSkippedToldAndReportedInsteadOfSuccess) {
+    MakePackage({{"a.txt", "a"}, {"b.txt", "b"}, {"..\\escaped.txt", "x"}, {"d.txt", "d"},
+                 {"NUL .txt", "n"}, {"f.txt", "cut short"}, {"g.txt", "g"}});
+    files_.AddFile(Installed("b.txt"), "old b");
+    files_.AddFile(Installed("f.txt"), "old f");
+    files_.beforeTransfer = [this](const std::string& path, bool writing) {
+        if (path == kPackage + "/p1") throw std::runtime_error("the disk is bad");
+        if (path == Installed("g.txt.zelvane-partial") && writing) {
+            throw std::runtime_error("the disk is full");
+        }
+        if (path == kPackage + "/p5") files_.AddFile(path, "cut");
+    };
+    EXPECT_EQ(Run(), UpdateOutcome::Incomplete);
+    EXPECT_EQ(files_.Content(Installed("b.txt")), "old b");
+    EXPECT_EQ(files_.Content(Installed("f.txt")), "old f");
+    EXPECT_EQ(files_.Content(Installed("d.txt")), "d");
+    EXPECT_TRUE(files_.WritesOutside().empty());
+    EXPECT_EQ(window_.values, (std::vector<float>{0, 0, 3, 4}));
+    EXPECT_EQ(window_.failures.size(), 5u);
+    EXPECT_TRUE(Reports("The update is incomplete: 2 of 7 files were installed.\n"));
+    EXPECT_TRUE(Reports("Cannot copy file b.txt: the disk is bad"));
+    EXPECT_TRUE(Reports("Cannot copy file f.txt: \"p5\" changed while it was being read"));
+    EXPECT_TRUE(Reports("Cannot copy file g.txt: the disk is full"));
+    EXPECT_TRUE(Reports("Cannot copy file ..\\escaped.txt: "));
+    EXPECT_TRUE(Reports("Cannot copy file NUL .txt: "));
+    EXPECT_FALSE(Reports("a.txt"));
+    EXPECT_TRUE(window_.closed);
+    for (const auto& [path, content] : files_.Files()) EXPECT_FALSE(path.ends_with("-partial"));
+}
 
-    EXPECT_EQ(ReadFile(install_ / "a.txt"), "a");
-    EXPECT_EQ(ReadFile(install_ / "b.txt"), "old b") << "kept when its package file is missing";
-    EXPECT_FALSE(fs::exists(install_.parent_path() / "escaped.txt"));
-    EXPECT_EQ(ReadFile(install_ / "d.txt"), "d");
-    EXPECT_EQ(window.values, (std::vector<float>{0, 0, 3, 4}));
-
-    ASSERT_EQ(window.messages.size(), 1u);
-    const std::string& report = window.messages[0].text;
-    EXPECT_NE(report.find("2 of 4 files were installed"), std::string::npos) << report;
-    EXPECT_NE(report.find("Cannot copy file b.txt: "), std::string::npos) << report;
-    EXPECT_NE(report.find("Cannot copy file ..\\escaped.txt: "), std::string::npos) << report;
-    EXPECT_EQ(report.find("a.txt"), std::string::npos) << report;
-    EXPECT_TRUE(window.closed);
-    EXPECT_EQ(ProgramsRun().size(), 3u);
+TEST_F(UpdateTest, ManyFailuresAreAllToldButKeptInBoundedMemory) {
+    files_.AddFile(kPackage + "/FileList.txt", "49999\r\n" + std::string(100000, '\n'));
+    EXPECT_EQ(Run(), UpdateOutcome::Incomplete);
+    EXPECT_EQ(window_.failures.size(), 50000u);
+    EXPECT_TRUE(Reports("\n... and 49980 more."));
+    EXPECT_EQ(std::count(Report().begin(), Report().end(), '\n'), 2 + 20);
+    EXPECT_LE(window_.messages[0].details.size(), kFailureDetailsBudget + 100);
+    EXPECT_TRUE(window_.messages[0].details.ends_with(" more.\n"));
 }
 
 TEST_F(UpdateTest, AListEndingEarlyFailsTheRestWithoutReadingThemOneByOne) {
-    WriteFile(package_ / "p0.bin", Scramble("a"));
-    WriteFile(package_ / "FileList.txt", "2000000000\r\n\"a.txt\",\"p0.bin\"\r\n\"b.txt\"\r\n");
-    test::RecordingWindow window(install_.string(), 1);
-    EXPECT_EQ(Run(window), UpdateOutcome::Incomplete);
-    EXPECT_EQ(ReadFile(install_ / "a.txt"), "a");
-    const std::string& report = window.messages.at(0).text;
-    EXPECT_NE(report.find("Cannot copy file b.txt: "), std::string::npos) << report;
-    EXPECT_NE(report.find("entries 2 to 2000000000"), std::string::npos) << report;
+    MakePackage({{"a.txt", "a"}});
+    files_.AddFile(kPackage + "/FileList.txt", "2000000000\r\n\"a.txt\",\"p0\"\r\n\"b.txt\"\r\n");
+    EXPECT_EQ(Run(), UpdateOutcome::Incomplete);
+    EXPECT_EQ(files_.Content(Installed("a.txt")), "a");
+    EXPECT_TRUE(Reports("Cannot copy file b.txt: "));
+    EXPECT_TRUE(Reports("entries 2 to 2000000000"));
 }
 
 TEST_F(UpdateTest, UnusablePackageListsStopBeforeAnythingIsWritten) {
     const std::pair<const char*, std::optional<std::string>> cases[] = {
-        {"cannot open", std::nullopt},
-        {"empty", ""},
-        {"number of its last entry", "abc\r\n\"a.txt\",\"p0.bin\"\r\n"},
-        {"below 0", "-1\r\n"},
-        {"too large", "2147483647\r\n"}};
-    WriteFile(package_ / "p0.bin", Scramble("a"));
+        {"cannot open", std::nullopt},         {"empty", ""},
+        {"number of its last entry", "abc\r\n\"a.txt\",\"p0\"\r\n"},
+        {"below 0", "-1\r\n"},                 {"too large", "2147483647\r\n"}};
     for (const auto& [reason, list] : cases) {
-        fs::remove(package_ / "FileList.txt");
-        if (list) WriteFile(package_ / "FileList.txt", *list);
-        test::RecordingWindow window(install_.string(), 1);
-        EXPECT_EQ(Run(window), UpdateOutcome::NotStarted);
+        test::MemoryFileSystem files(kInstall, kPackage);
+        for (const char* marker : kMarkerFiles) files.AddFile(Installed(marker), "");
+        if (list) files.AddFile(kPackage + "/FileList.txt", *list);
+        const auto before = files.Files();
+        test::RecordingWindow window(kInstall);
+        test::RecordingProcesses processes(files);
+        EXPECT_EQ(RunUpdate({window, files, processes}), UpdateOutcome::NotStarted);
         ASSERT_EQ(window.messages.size(), 1u);
         const std::string& text = window.messages[0].text;
-        EXPECT_NE(text.find("FileList.txt"), std::string::npos) << text;
-        EXPECT_NE(text.find(package_.string()), std::string::npos) << text;
+        EXPECT_NE(text.find("FileList.txt in the folder \"" + kPackage), std::string::npos);
         EXPECT_NE(text.find(reason), std::string::npos) << text;
-        EXPECT_EQ(window.pointers, (std::vector<int>{kPointerHourglass, kPointerDefault}));
-        EXPECT_EQ(window.messages[0].pointerWhileShown, kPointerDefault);
+        EXPECT_EQ(window.messages[0].pointerWhileShown, PointerShape::Default);
         EXPECT_FALSE(window.closed);
-        EXPECT_FALSE(fs::exists(install_ / "a.txt"));
-        EXPECT_TRUE(ProgramsRun().empty());
+        EXPECT_EQ(files.Files(), before);
+        EXPECT_TRUE(processes.started.empty());
     }
 }
 
-TEST_F(UpdateTest, ProgramsThatCannotBeStartedAreReportedAndTheRestStillRuns) {
-    MakePackage({{"a.txt", "a"}});
-    fs::remove(tools_ / "regsvr32.exe");
-    fs::remove(install_ / "UnpackDirs.exe");
-    test::ScopedEnv path("PATH", tools_.string());
-    test::RecordingWindow window(install_.string(), 1);
-    EXPECT_EQ(Run(window), UpdateOutcome::Incomplete);
-    EXPECT_EQ(ProgramsRun(), std::vector<std::string>{"ViewHost.exe"});
-    const std::string& report = window.messages.at(0).text;
-    EXPECT_NE(report.find("1 of 1 files were installed"), std::string::npos) << report;
-    EXPECT_NE(report.find("Cannot register NavTree.ocx"), std::string::npos) << report;
-    EXPECT_NE(report.find("UnpackDirs.exe"), std::string::npos) << report;
-    EXPECT_EQ(window.values.back(), 1.0f);
-    EXPECT_EQ(window.pointers.back(), kPointerDefault);
+struct ProgramCase {
+    const char* failing;  // fails to start this many times
+    int failures;
+    int exitCode;
+    std::vector<std::string> started;
+    const char* reported;  // empty: success
+};
+
+TEST_F(UpdateTest, ProgramsThatFailAreReportedAndTheRestStillRuns) {
+    const std::vector<std::string> all{"regsvr32.exe", "UnpackDirs.exe", "ViewHost.exe"};
+    const ProgramCase cases[] = {
+        {"regsvr32.exe", 1, 0, {"UnpackDirs.exe", "ViewHost.exe"}, "Cannot register NavTree.ocx: "},
+        {"UnpackDirs.exe", 1, 0, {"regsvr32.exe", "ViewHost.exe"}, "UnpackDirs.exe: cannot start"},
+        {"ViewHost.exe", 1, 0, all, ""},
+        {"ViewHost.exe", 2, 0, {"regsvr32.exe", "UnpackDirs.exe"}, "ViewHost.exe: cannot start"},
+        {"", 0, 3, all,
+         "Cannot register NavTree.ocx: the registration tool ended with exit code 3"},
+    };
+    for (const auto& c : cases) {
+        test::MemoryFileSystem files(kInstall, kPackage);
+        for (const char* marker : kMarkerFiles) files.AddFile(Installed(marker), "");
+        files.AddFile(kPackage + "/p", "");
+        files.AddFile(kPackage + "/FileList.txt", "0\r\nx,p\r\n");
+        test::RecordingProcesses processes(files);
+        processes.failingStarts[c.failing] = c.failures;
+        for (const auto& name : all) processes.exitCodes[name] = name == "regsvr32.exe" ? c.exitCode : 9;
+        test::RecordingWindow window(kInstall);
+        const bool success = std::string(c.reported).empty();
+        EXPECT_EQ(RunUpdate({window, files, processes}),
+                  success ? UpdateOutcome::Installed : UpdateOutcome::Incomplete);
+        EXPECT_EQ(processes.Names(), c.started) << c.failing;
+        EXPECT_NE(window.messages.at(0).text.find(success ? kSuccessMessage : c.reported),
+                  std::string::npos)
+            << window.messages[0].text;
+        EXPECT_EQ(window.values.back(), 1.0f);
+        EXPECT_EQ(window.pointer, PointerShape::Default);
+    }
 }
 
-TEST_F(UpdateTest, ASecondProgramThatCannotBeStartedIsTriedTwiceThenReported) {
-    MakePackage({{"a.txt", "a"}});
-    fs::remove(install_ / "ViewHost.exe");
-    test::RecordingWindow window(install_.string(), 1);
-    EXPECT_EQ(Run(window), UpdateOutcome::Incomplete);
-    const std::string& report = window.messages.at(0).text;
-    EXPECT_NE(report.find("Cannot run " + (install_ / "ViewHost.exe").string()), std::string::npos)
-        << report;
-    EXPECT_TRUE(window.closed);
+ManifestEntry EntryOf(const test::MemoryFileSystem& files, const std::string& name) {
+    const std::string content = files.Content(kPackage + "/" + name);
+    const auto hash = NewSha256();
+    hash->Update(std::as_bytes(std::span(content)));
+    return {hash->Finish(), content.size(), name};
 }
 
-// The window side failing while the update runs: with a standard exception, and with anything
-// else thrown.
-class FailingWindow final : public WindowSide {
+TEST_F(UpdateTest, APackagesManifestIsCheckedBeforeAndWhileFilesAreCopied) {
+    MakePackage({{"a.txt", "a"}, {"b.txt", "b"}, {"c.txt", "c"}});
+    files_.AddFile(Installed("b.txt"), "old b");
+    const std::vector entries{EntryOf(files_, "p0"), EntryOf(files_, "p1"),
+                              EntryOf(files_, "FileList.txt")};
+    files_.AddFile(kPackage + "/Package.manifest", ManifestText(entries));
+    files_.AddFile(kPackage + "/p1", Scramble("B"));  // changed after the package was made
+    EXPECT_EQ(Run(), UpdateOutcome::Incomplete);
+    EXPECT_EQ(files_.Content(Installed("a.txt")), "a");
+    EXPECT_EQ(files_.Content(Installed("b.txt")), "old b");
+    EXPECT_FALSE(files_.Exists(Installed("c.txt"))) << "not in the manifest";
+    EXPECT_TRUE(Reports("Cannot copy file b.txt: it does not match the package manifest"));
+    EXPECT_TRUE(Reports("Cannot copy file c.txt: it does not match the package manifest"));
+
+    const std::pair<std::vector<std::string>, const char*> refusals[] = {
+        {{}, "The package list FileList.txt does not match the package manifest."},
+        {{"a key"}, "The package is not signed by the vendor: it has no Package.manifest.sig."}};
+    files_.AddFile(kPackage + "/FileList.txt", "0\r\nc.txt,p2\r\n");
+    files_.ChangeDirectory(kPackage);
+    for (const auto& [keys, message] : refusals) {
+        const auto before = files_.Files();
+        test::RecordingWindow window(kInstall);
+        EXPECT_EQ(RunUpdate({window, files_, processes_, keys}), UpdateOutcome::NotStarted);
+        EXPECT_EQ(window.messages.at(0).text, message);
+        EXPECT_EQ(files_.Files(), before);
+    }
+}
+
+// The window side failing while the update runs, with a standard exception or anything else.
+class FailingWindow final : public test::RecordingWindow {
   public:
-    FailingWindow(std::string path, bool standard) : inner_(std::move(path)), standard_(standard) {}
-
-    std::string PathText() override { return inner_.PathText(); }
-    int SilentFlag() override { return inner_.SilentFlag(); }
-    void SetProgressMax(float maximum) override { inner_.SetProgressMax(maximum); }
+    FailingWindow(float failAt, bool standard)
+        : RecordingWindow(kInstall), failAt_(failAt), standard_(standard) {}
     void SetProgressValue(float value) override {
-        if (value > 0 && standard_) throw std::runtime_error("the progress bar is gone");
-        if (value > 0) throw 42;
-        inner_.SetProgressValue(value);
+        if (value >= failAt_ && standard_) throw std::runtime_error("the progress bar is gone");
+        if (value >= failAt_) throw 42;
+        RecordingWindow::SetProgressValue(value);
     }
-    float ProgressValue() override { return inner_.ProgressValue(); }
-    int PointerShape() override { return inner_.PointerShape(); }
-    void SetPointerShape(int shape) override { inner_.SetPointerShape(shape); }
-    void ShowMessage(const std::string& text, int code, const std::string& title) override {
-        inner_.ShowMessage(text, code, title);
-    }
-    void CloseWindow() override { inner_.CloseWindow(); }
-
-    test::RecordingWindow inner_;
 
   private:
+    float failAt_;
     bool standard_;
 };
 
-TEST_F(UpdateTest, AWindowFailingMidwayEndsInAMessageNotAnException) {
+TEST_F(UpdateTest, AWindowFailingMidwayEndsInAMessageThatSaysWhatWasDone) {
     MakePackage({{"a.txt", "a"}, {"b.txt", "b"}});
-    for (const bool standard : {true, false}) {
-        FailingWindow window(install_.string(), standard);
-        EXPECT_EQ(RunUpdate({window, SystemFileSystem(), SystemProcesses()}),
-                  UpdateOutcome::Stopped);
-        ASSERT_EQ(window.inner_.messages.size(), 1u);
-        EXPECT_EQ(window.inner_.messages[0].text,
-                  standard ? "The update stopped: the progress bar is gone"
-                           : "The update stopped: an unknown failure");
-        EXPECT_EQ(window.inner_.pointer, kPointerDefault) << "the busy pointer is put back";
-        EXPECT_FALSE(window.inner_.closed);
+    const std::tuple<float, bool, UpdateOutcome, const char*> cases[] = {
+        {0, true, UpdateOutcome::Stopped, "The update stopped: the progress bar is gone"},
+        {1, false, UpdateOutcome::StoppedPartway,
+         "The update stopped: an unknown failure\n\nBefore it stopped, 2 of 2 files were "
+         "installed."}};
+    for (const auto& [failAt, standard, outcome, text] : cases) {
+        FailingWindow window(failAt, standard);
+        EXPECT_EQ(RunUpdate({window, files_, processes_}), outcome);
+        ASSERT_EQ(window.messages.size(), 1u);
+        EXPECT_EQ(window.messages[0].text, text);
+        EXPECT_EQ(window.pointer, PointerShape::Default) << "the busy pointer is put back";
+        EXPECT_FALSE(window.closed);
     }
 }
 

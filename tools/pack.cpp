@@ -1,27 +1,121 @@
-// zelvane-pack: makes an update package from a folder of product files, and checks a package.
+// zelvane-pack: makes an update package from a folder of product files, signs it, and checks one.
 #include <algorithm>
+#include <array>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <iterator>
+#include <optional>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "zelvane/engine/copy.h"
+#include "zelvane/engine/manifest.h"
 #include "zelvane/engine/package_list.h"
 #include "zelvane/engine/paths.h"
+#include "zelvane/platform/crypto.h"
+#include "zelvane/platform/signing.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
+using zelvane::kManifestName;
+using zelvane::kPackageListName;
+using zelvane::kSignatureName;
+using zelvane::ManifestEntry;
+
 constexpr int kExitClean = 0;
 constexpr int kExitProblems = 1;
 constexpr int kExitUsage = 64;
 
+constexpr std::size_t kBlockSize = 1 << 20;
+
 constexpr const char* kUsage =
-    "usage: zelvane-pack build PRODUCT_FOLDER PACKAGE_FOLDER\n"
-    "       zelvane-pack check PACKAGE_FOLDER\n";
+    R"(usage: zelvane-pack keygen PRIVATE_KEY_FILE PUBLIC_KEY_FILE
+       zelvane-pack build [--key PRIVATE_KEY_FILE] PRODUCT_FOLDER PACKAGE_FOLDER
+       zelvane-pack check [--public-key PUBLIC_KEY_FILE] PACKAGE_FOLDER
+       zelvane-pack --help
+
+keygen  makes a new P-256 key pair for signing packages; the private key is readable by its
+        owner only. Neither file may exist yet.
+build   writes every file of PRODUCT_FOLDER, scrambled, into PACKAGE_FOLDER with FileList.txt
+        and Package.manifest (the SHA-256 and size of each), and with --key the manifest's
+        signature, Package.manifest.sig. PACKAGE_FOLDER must be new, empty, or hold only an
+        earlier package, which is then replaced whole.
+check   lists the package's entries and reports every problem: an unsafe name, a missing
+        package file, a file that does not match Package.manifest, and with --public-key a
+        missing or wrong signature. It warns about lines after the last counted entry of
+        FileList.txt, which the updater never reads.
+
+Exit status: 0 all is well (warnings do not change it); 1 problems found or the command failed;
+64 bad arguments, or keygen or build --key on Windows, where packages are checked, not signed.
+)";
+
+std::span<const std::byte> Bytes(std::string_view text) { return std::as_bytes(std::span(text)); }
+
+std::string ReadWholeFile(const fs::path& path) {
+    std::ifstream input(path, std::ios::binary);
+    std::string content{std::istreambuf_iterator<char>(input), std::istreambuf_iterator<char>()};
+    if (!input.is_open() || input.bad()) {
+        throw std::runtime_error("cannot read \"" + path.string() + "\"");
+    }
+    return content;
+}
+
+std::optional<std::string> ReadIfPresent(const fs::path& path) {
+    if (!fs::exists(path)) return std::nullopt;
+    return ReadWholeFile(path);
+}
+
+void WriteWholeFile(const fs::path& path, std::span<const std::byte> bytes) {
+    std::ofstream output(path, std::ios::binary | std::ios::trunc);
+    output.write(reinterpret_cast<const char*>(bytes.data()),
+                 static_cast<std::streamsize>(bytes.size()));
+    if (!output.flush()) throw std::runtime_error("cannot write \"" + path.string() + "\"");
+}
+
+// Calls use(block) for every block of the file, in order.
+template <typename Use>
+void ReadBlocks(const fs::path& path, Use use) {
+    std::ifstream input(path, std::ios::binary);
+    if (!input) throw std::runtime_error("cannot read \"" + path.string() + "\"");
+    std::vector<char> block(kBlockSize);
+    while (input.read(block.data(), static_cast<std::streamsize>(block.size())) ||
+           input.gcount() > 0) {
+        use(std::as_writable_bytes(
+            std::span(block.data(), static_cast<std::size_t>(input.gcount()))));
+    }
+    if (input.bad()) throw std::runtime_error("cannot read \"" + path.string() + "\"");
+}
+
+// The manifest entry of bytes that arrive in pieces.
+class EntryHasher {
+  public:
+    void Add(std::span<const std::byte> bytes) {
+        sha256_->Update(bytes);
+        size_ += bytes.size();
+    }
+    ManifestEntry Finish(std::string name) { return {sha256_->Finish(), size_, std::move(name)}; }
+
+  private:
+    std::unique_ptr<zelvane::Sha256> sha256_ = zelvane::NewSha256();
+    std::uint64_t size_ = 0;
+};
+
+ManifestEntry EntryOfFile(const fs::path& path, std::string name) {
+    EntryHasher hasher;
+    ReadBlocks(path, [&hasher](std::span<const std::byte> bytes) { hasher.Add(bytes); });
+    return hasher.Finish(std::move(name));
+}
+
+ManifestEntry EntryOfText(std::string_view text, std::string name) {
+    EntryHasher hasher;
+    hasher.Add(Bytes(text));
+    return hasher.Finish(std::move(name));
+}
 
 struct Entry {
     std::string destName;  // Windows spelling, relative to the install folder
@@ -54,21 +148,19 @@ std::vector<Entry> CollectProductFiles(const fs::path& productFolder) {
     return entries;
 }
 
-void ScrambleFile(const fs::path& from, const fs::path& to) {
-    std::ifstream input(from, std::ios::binary);
+// Writes the product file scrambled into the package, hashing what it writes on the way.
+ManifestEntry ScrambleFile(const fs::path& from, const fs::path& to, std::string name) {
     std::ofstream output(to, std::ios::binary | std::ios::trunc);
-    if (!input || !output)
-        throw std::runtime_error("cannot copy " + from.string() + " to " + to.string());
-    std::vector<char> block(1 << 20);
-    while (input.read(block.data(), static_cast<std::streamsize>(block.size())) ||
-           input.gcount() > 0) {
-        const auto got = static_cast<std::size_t>(input.gcount());
-        zelvane::Unscramble(std::as_writable_bytes(std::span(block.data(), got)));
-        output.write(block.data(), static_cast<std::streamsize>(got));
-    }
-    if (input.bad() || !output.flush()) {
-        throw std::runtime_error("cannot copy " + from.string() + " to " + to.string());
-    }
+    if (!output) throw std::runtime_error("cannot create \"" + to.string() + "\"");
+    EntryHasher hasher;
+    ReadBlocks(from, [&](std::span<std::byte> bytes) {
+        zelvane::Unscramble(bytes);
+        hasher.Add(bytes);
+        output.write(reinterpret_cast<const char*>(bytes.data()),
+                     static_cast<std::streamsize>(bytes.size()));
+    });
+    if (!output.flush()) throw std::runtime_error("cannot write \"" + to.string() + "\"");
+    return hasher.Finish(std::move(name));
 }
 
 std::string PackageFileName(std::size_t index) {
@@ -76,65 +168,269 @@ std::string PackageFileName(std::size_t index) {
     return "file" + std::string(digits.size() < 5 ? 5 - digits.size() : 0, '0') + digits + ".bin";
 }
 
-int Build(const fs::path& productFolder, const fs::path& packageFolder) {
+struct ListEntry {
+    std::string destName;
+    std::string sourceName;
+};
+
+struct PackageList {
+    std::string text;
+    std::int64_t lastIndex = 0;
+    std::vector<ListEntry> entries;  // fewer than lastIndex + 1 when the list ends too soon
+    bool hasUnreadFields = false;    // after the last counted entry
+};
+
+// True when a field that is not empty follows; blank lines at the end do no harm.
+bool HasMoreFields(zelvane::PackageListReader& reader) {
+    try {
+        for (;;) {
+            if (!reader.ReadText().empty()) return true;
+        }
+    } catch (const zelvane::PackageListEnded&) {
+        return false;
+    }
+}
+
+PackageList ReadPackageList(const fs::path& packageFolder) {
+    const fs::path path = packageFolder / kPackageListName;
+    PackageList list;
+    try {
+        list.text = zelvane::ReadPackageListText(zelvane::SystemFileSystem(), path.string());
+        zelvane::PackageListReader reader(list.text);
+        list.lastIndex = zelvane::ReadLastIndex(reader);
+        while (static_cast<std::int64_t>(list.entries.size()) <= list.lastIndex) {
+            std::string destName = reader.ReadText();
+            list.entries.push_back({std::move(destName), reader.ReadText()});
+        }
+        list.hasUnreadFields = HasMoreFields(reader);
+    } catch (const zelvane::PackageListEnded&) {
+        // The entries read so far are the list; Check names the missing ones.
+    } catch (const std::exception& error) {
+        throw std::runtime_error("\"" + path.string() + "\" cannot be used: " + error.what());
+    }
+    return list;
+}
+
+// Leaves the package folder existing and empty. A folder that is not empty must hold an earlier
+// package and nothing else; its files are removed.
+void PreparePackageFolder(const fs::path& folder) {
+    fs::create_directories(folder);
+    if (fs::is_empty(folder)) return;
+    if (!fs::exists(folder / kPackageListName)) {
+        throw std::runtime_error("\"" + folder.string() + "\" is not empty and holds no package");
+    }
+    std::set<std::string> earlier{kPackageListName, kManifestName, kSignatureName};
+    for (const ListEntry& entry : ReadPackageList(folder).entries) earlier.insert(entry.sourceName);
+    std::vector<fs::path> toRemove;
+    for (const auto& item : fs::directory_iterator(folder)) {
+        if (!item.is_regular_file() || !earlier.contains(item.path().filename().string())) {
+            throw std::runtime_error("\"" + folder.string() + "\" holds " +
+                                     item.path().filename().string() +
+                                     ", which is not part of the package there");
+        }
+        toRemove.push_back(item.path());
+    }
+    for (const fs::path& path : toRemove) fs::remove(path);
+}
+
+int Build(const fs::path& productFolder, const fs::path& packageFolder,
+          const std::optional<fs::path>& privateKeyFile) {
+    // The key is read first, so that a key that cannot sign leaves the package folder alone.
+    std::optional<zelvane::Signer> signer;
+    if (privateKeyFile) signer.emplace(*privateKeyFile);
     const std::vector<Entry> entries = CollectProductFiles(productFolder);
-    fs::create_directories(packageFolder);
-    std::ofstream list(packageFolder / zelvane::kPackageListName,
-                       std::ios::binary | std::ios::trunc);
-    list << entries.size() - 1 << "\r\n";
+    PreparePackageFolder(packageFolder);
+    std::vector<ManifestEntry> manifest;
+    std::string list = std::to_string(entries.size() - 1) + "\r\n";
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const std::string sourceName = PackageFileName(i);
-        ScrambleFile(entries[i].product, packageFolder / sourceName);
-        list << '"' << entries[i].destName << "\",\"" << sourceName << "\"\r\n";
+        manifest.push_back(
+            ScrambleFile(entries[i].product, packageFolder / sourceName, sourceName));
+        list += '"' + entries[i].destName + "\",\"" + sourceName + "\"\r\n";
     }
-    if (!list.flush()) throw std::runtime_error("cannot write the package list");
-    std::cout << "Packed " << entries.size() << " files into " << packageFolder.string() << "\n";
+    WriteWholeFile(packageFolder / kPackageListName, Bytes(list));
+    manifest.push_back(EntryOfText(list, kPackageListName));
+    const std::string manifestText = zelvane::ManifestText(manifest);
+    WriteWholeFile(packageFolder / kManifestName, Bytes(manifestText));
+    if (signer) WriteWholeFile(packageFolder / kSignatureName, signer->Sign(Bytes(manifestText)));
+    std::cout << "Packed " << entries.size() << " files into " << packageFolder.string()
+              << (signer ? ", signed\n" : "\n");
     return kExitClean;
 }
 
-int Check(const fs::path& packageFolder) {
-    zelvane::FileSystem& files = zelvane::SystemFileSystem();
-    const fs::path listPath = packageFolder / zelvane::kPackageListName;
-    zelvane::PackageListReader list(zelvane::ReadPackageListText(files, listPath.string()));
-    const std::int64_t lastIndex = zelvane::ReadLastIndex(list);
-    int problems = 0;
-    for (std::int64_t index = 0; index <= lastIndex; ++index) {
-        std::string destName;
-        std::string sourceName;
-        try {
-            destName = list.ReadText();
-            sourceName = list.ReadText();
-        } catch (const zelvane::PackageListEnded&) {
-            std::cout << "entries " << index << " to " << lastIndex << ": missing from the list\n";
-            return kExitProblems;
-        }
+// Tells every problem and counts them.
+class Report {
+  public:
+    void Problem(const std::string& text) {
+        std::cout << "  " << text << "\n";
+        ++problems_;
+    }
+    int Problems() const { return problems_; }
+
+  private:
+    int problems_ = 0;
+};
+
+void CheckSignature(const fs::path& folder, const std::optional<std::string>& manifestText,
+                    const fs::path& publicKeyFile, Report& report) {
+    const std::string publicKey = ReadWholeFile(publicKeyFile);
+    const std::optional<std::string> signature = ReadIfPresent(folder / kSignatureName);
+    if (!manifestText) return report.Problem(std::string(kManifestName) + " is missing");
+    if (!signature) return report.Problem(std::string(kSignatureName) + " is missing");
+    bool good = false;
+    try {
+        good = zelvane::VerifySignature(publicKey, Bytes(*manifestText), Bytes(*signature));
+    } catch (const std::exception& error) {
+        throw std::runtime_error("\"" + publicKeyFile.string() + "\": " + error.what());
+    }
+    if (!good) {
+        return report.Problem(std::string(kSignatureName) + " does not match " + kManifestName +
+                              " under this public key: another key signed it, or it was altered");
+    }
+    std::cout << kManifestName << " is signed by the key of " << publicKeyFile.string() << "\n";
+}
+
+std::optional<zelvane::Manifest> ReadManifest(const std::optional<std::string>& text,
+                                              Report& report) {
+    if (!text) {
+        std::cout << "no " << kManifestName << ": the files' contents are not checked\n";
+        return std::nullopt;
+    }
+    try {
+        return zelvane::Manifest(*text);
+    } catch (const std::exception& error) {
+        report.Problem(error.what());
+        return std::nullopt;
+    }
+}
+
+void CheckAgainstManifest(const zelvane::Manifest& manifest, const ManifestEntry& actual,
+                          Report& report) {
+    const ManifestEntry* listed = manifest.Find(actual.name);
+    const std::string& name = actual.name;
+    if (listed == nullptr) {
+        report.Problem(name + " is not in " + kManifestName);
+    } else if (listed->size != actual.size) {
+        report.Problem(name + " does not match " + kManifestName + ": " +
+                       std::to_string(actual.size) + " bytes, listed as " +
+                       std::to_string(listed->size));
+    } else if (listed->digest != actual.digest) {
+        report.Problem(name + " does not match " + kManifestName + ": its SHA-256 differs");
+    }
+}
+
+void CheckEntries(const fs::path& folder, const PackageList& list,
+                  const std::optional<zelvane::Manifest>& manifest, Report& report) {
+    for (std::size_t index = 0; index < list.entries.size(); ++index) {
+        const auto& [destName, sourceName] = list.entries[index];
         std::cout << index << "\t" << destName << "\t" << sourceName << "\n";
-        const std::string reason = zelvane::UnsafeNameReason(destName);
-        if (!reason.empty()) {
-            std::cout << "  unsafe name: " << reason << "\n";
-            ++problems;
+        if (const std::string reason = zelvane::UnsafeNameReason(destName); !reason.empty()) {
+            report.Problem("unsafe name: " + reason);
         }
-        const auto source = packageFolder / files.NativePath(sourceName);
-        if (!files.IsOrdinaryFile(source.string())) {
-            std::cout << "  missing package file: " << source.string() << "\n";
-            ++problems;
+        const fs::path source = folder / zelvane::SystemFileSystem().NativePath(sourceName);
+        if (!fs::is_regular_file(source)) {
+            report.Problem("missing package file: " + source.string());
+        } else if (manifest) {
+            CheckAgainstManifest(*manifest, EntryOfFile(source, sourceName), report);
         }
     }
-    std::cout << lastIndex + 1 << " entries, " << problems << " problems\n";
-    return problems == 0 ? kExitClean : kExitProblems;
+    if (static_cast<std::int64_t>(list.entries.size()) <= list.lastIndex) {
+        report.Problem("entries " + std::to_string(list.entries.size()) + " to " +
+                       std::to_string(list.lastIndex) + ": missing from the list");
+    }
+}
+
+int Check(const fs::path& folder, const std::optional<fs::path>& publicKeyFile) {
+    Report report;
+    const std::optional<std::string> manifestText = ReadIfPresent(folder / kManifestName);
+    if (publicKeyFile) CheckSignature(folder, manifestText, *publicKeyFile, report);
+    const std::optional<zelvane::Manifest> manifest = ReadManifest(manifestText, report);
+    const PackageList list = ReadPackageList(folder);
+    if (manifest) CheckAgainstManifest(*manifest, EntryOfText(list.text, kPackageListName), report);
+    CheckEntries(folder, list, manifest, report);
+    if (list.hasUnreadFields) {
+        std::cout << "warning: " << kPackageListName << " goes on after its last counted entry ("
+                  << list.lastIndex << "); the updater never reads those lines\n";
+    }
+    std::cout << list.lastIndex + 1 << " entries, " << report.Problems() << " problems\n";
+    return report.Problems() == 0 ? kExitClean : kExitProblems;
+}
+
+int Keygen(const fs::path& privateKeyFile, const fs::path& publicKeyFile) {
+    zelvane::GenerateKeyPair(privateKeyFile, publicKeyFile);
+    std::cout << "Made the private key " << privateKeyFile.string()
+              << " (keep it secret) and the public key " << publicKeyFile.string() << "\n";
+    return kExitClean;
+}
+
+struct Arguments {
+    std::string command;
+    std::optional<std::string> key;
+    std::vector<std::string> operands;
+};
+
+struct CommandForm {
+    std::string_view command;
+    std::string_view keyOption;  // empty when the command takes no key
+    std::size_t operands;
+};
+
+constexpr std::array kCommandForms{
+    CommandForm{"keygen", "", 2},
+    CommandForm{"build", "--key", 2},
+    CommandForm{"check", "--public-key", 1},
+};
+
+// Nothing when the arguments fit no command's form.
+std::optional<Arguments> ParseArguments(const std::vector<std::string>& args) {
+    if (args.empty()) return std::nullopt;
+    const auto* form = std::ranges::find(kCommandForms, args[0], &CommandForm::command);
+    if (form == kCommandForms.end()) return std::nullopt;
+    Arguments parsed{args[0], std::nullopt, {}};
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        const bool isKeyOption = !form->keyOption.empty() && args[i] == form->keyOption;
+        if (isKeyOption && !parsed.key && i + 1 < args.size()) {
+            parsed.key = args[++i];
+        } else if (args[i].starts_with('-')) {
+            return std::nullopt;
+        } else {
+            parsed.operands.push_back(args[i]);
+        }
+    }
+    if (parsed.operands.size() != form->operands) return std::nullopt;
+    return parsed;
+}
+
+int Run(const Arguments& arguments) {
+    const std::vector<std::string>& operands = arguments.operands;
+    std::optional<fs::path> key;
+    if (arguments.key) key = *arguments.key;
+    if (arguments.command == "keygen") return Keygen(operands[0], operands[1]);
+    if (arguments.command == "build") return Build(operands[0], operands[1], key);
+    return Check(operands[0], key);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
+    if (std::ranges::any_of(
+            args, [](const std::string& arg) { return arg == "--help" || arg == "-h"; })) {
+        std::cout << kUsage;
+        return kExitClean;
+    }
+    const std::optional<Arguments> arguments = ParseArguments(args);
+    if (!arguments) {
+        std::cerr << kUsage;
+        return kExitUsage;
+    }
     try {
-        if (args.size() == 3 && args[0] == "build") return Build(args[1], args[2]);
-        if (args.size() == 2 && args[0] == "check") return Check(args[1]);
+        return Run(*arguments);
+    } catch (const zelvane::SigningUnavailable& error) {
+        std::cerr << "zelvane-pack: " << error.what() << "\n";
+        return kExitUsage;
     } catch (const std::exception& error) {
         std::cerr << "zelvane-pack: " << error.what() << "\n";
         return kExitProblems;
     }
-    std::cerr << kUsage;
-    return kExitUsage;
 }

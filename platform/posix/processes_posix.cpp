@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string_view>
 #include <system_error>
 #include <thread>
@@ -66,15 +67,10 @@ class PosixProcessHandle final : public ProcessHandle {
     PosixProcessHandle(pid_t pid, UniqueFd pidFd) : pid_(pid), pidFd_(std::move(pidFd)) {}
 
     ~PosixProcessHandle() override {
-        // Only our own children can be collected; for any other process this does nothing.
-        if (ended_) {
-            ::waitpid(pid_, nullptr, WNOHANG);
-        } else {
-            ReapWhenEnded(pid_);
-        }
+        if (!ended_) ReapWhenEnded(pid_);
     }
 
-    void WaitForExit(std::chrono::milliseconds bound) override {
+    std::optional<int> WaitForExit(std::chrono::milliseconds bound) override {
         const auto deadline = std::chrono::steady_clock::now() + bound;
         for (;;) {
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(
@@ -84,13 +80,28 @@ class PosixProcessHandle final : public ProcessHandle {
                 ::poll(&watched, 1, static_cast<int>(std::max<long long>(left.count(), 0)));
             if (ready > 0) {
                 ended_ = true;
-                return;
+                return ExitCode();
             }
-            if (ready == 0 || errno != EINTR) return;
+            if (ready == 0 || errno != EINTR) return std::nullopt;
         }
     }
 
   private:
+    // Collects the ended process. Only our own children can be collected: for any other process
+    // the code cannot be known.
+    std::optional<int> ExitCode() const {
+        int status = 0;
+        pid_t collected = 0;
+        do {
+            collected = ::waitpid(pid_, &status, 0);
+        } while (collected < 0 && errno == EINTR);
+        if (collected != pid_) return std::nullopt;
+        if (WIFEXITED(status)) return WEXITSTATUS(status);
+        // As a shell tells a program that a signal ended.
+        if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+        return std::nullopt;
+    }
+
     pid_t pid_;
     UniqueFd pidFd_;
     bool ended_ = false;

@@ -2,34 +2,18 @@
 
 #include <unistd.h>
 
-#include <utility>
+#include "zelvane/platform/unique_resource.h"
 
 namespace zelvane::posix {
 
-// Owns a file descriptor and closes it when destroyed.
-class UniqueFd {
-  public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd) : fd_(fd) {}
-    UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    UniqueFd& operator=(UniqueFd&& other) noexcept {
-        Reset(std::exchange(other.fd_, -1));
-        return *this;
-    }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    ~UniqueFd() { Reset(); }
-
-    int Get() const { return fd_; }
-    bool Valid() const { return fd_ >= 0; }
-    int Release() { return std::exchange(fd_, -1); }
-    void Reset(int fd = -1) {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = fd;
-    }
-
-  private:
-    int fd_ = -1;
+struct FdTraits {
+    using Type = int;
+    static constexpr int None() { return -1; }
+    static constexpr bool Valid(int fd) { return fd >= 0; }
+    static void Release(int fd) { ::close(fd); }
 };
+
+// Owns a file descriptor and closes it when destroyed.
+using UniqueFd = UniqueResource<FdTraits>;
 
 }  // namespace zelvane::posix

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <vector>
 
 #include "zelvane/platform/processes.h"
@@ -11,13 +12,15 @@ namespace {
 
 using win32::UniqueHandle;
 
+// All access to a process as the SDKs before Vista defined it. The SDK's PROCESS_ALL_ACCESS
+// differs on Vista and later (0x1FFFFF); this value means the same on every Windows.
 constexpr DWORD kAllProcessAccess = 0x1F0FFF;
 
 std::wstring SystemFolder() {
     std::vector<wchar_t> buffer(MAX_PATH);
     const UINT length = ::GetSystemDirectoryW(buffer.data(), static_cast<UINT>(buffer.size()));
     if (length == 0 || length >= buffer.size()) {
-        win32::ThrowLastError("cannot find the system folder", "");
+        win32::ThrowLastError("cannot find", "the system folder");
     }
     return std::wstring(buffer.data(), length);
 }
@@ -25,7 +28,7 @@ std::wstring SystemFolder() {
 // A bare name is one of the system's own tools, taken from the system folder only: a program of
 // that name planted in the package folder or the current folder must never run.
 std::wstring ProgramPath(const std::string& program) {
-    const std::wstring wide = win32::Wide(program);
+    std::wstring wide = win32::Wide(program);
     if (wide.find_first_of(L"\\/") != std::wstring::npos) return wide;
     return SystemFolder() + L"\\" + wide;
 }
@@ -34,8 +37,17 @@ class WindowsProcessHandle final : public ProcessHandle {
   public:
     explicit WindowsProcessHandle(UniqueHandle process) : process_(std::move(process)) {}
 
-    void WaitForExit(std::chrono::milliseconds bound) override {
-        ::WaitForSingleObject(process_.Get(), static_cast<DWORD>(bound.count()));
+    std::optional<int> WaitForExit(std::chrono::milliseconds bound) override {
+        // INFINITE would be a wait without bound.
+        const auto wait =
+            std::clamp<std::chrono::milliseconds::rep>(bound.count(), 0, INFINITE - 1);
+        if (::WaitForSingleObject(process_.Get(), static_cast<DWORD>(wait)) != WAIT_OBJECT_0) {
+            return std::nullopt;
+        }
+        DWORD code = 0;
+        if (!::GetExitCodeProcess(process_.Get(), &code)) return std::nullopt;
+        // A crash's code, such as 0xC0000005, comes out negative.
+        return static_cast<int>(code);
     }
 
   private:
@@ -46,6 +58,7 @@ class WindowsProcesses final : public Processes {
   public:
     std::int32_t Start(const ProgramLaunch& launch) override {
         const std::wstring program = ProgramPath(launch.program);
+        const std::string programText = win32::Utf8(program);
         std::wstring commandLine = win32::CommandLine(program, launch.arguments);
         STARTUPINFOW startup{};
         startup.cb = sizeof startup;
@@ -54,7 +67,7 @@ class WindowsProcesses final : public Processes {
         PROCESS_INFORMATION started{};
         if (!::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
                               nullptr, nullptr, &startup, &started)) {
-            win32::ThrowLastError("cannot start", win32::Utf8(program));
+            win32::ThrowLastError("cannot start", programText);
         }
         UniqueHandle thread(started.hThread);
         launched_ = UniqueHandle(started.hProcess);

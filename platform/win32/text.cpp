@@ -67,10 +67,14 @@ const std::error_category& WindowsCategory() {
     return category;
 }
 
-void ThrowLastError(const std::string& action, const std::string& path) {
-    const DWORD error = ::GetLastError();
+void ThrowError(unsigned long error, const char* action, std::string_view path) {
     throw std::system_error(static_cast<int>(error), WindowsCategory(),
-                            action + " \"" + path + "\"");
+                            std::string(action) + " \"" + std::string(path) + "\"");
+}
+
+void ThrowLastError(const char* action, std::string_view path) {
+    const DWORD error = ::GetLastError();
+    ThrowError(error, action, path);
 }
 
 }  // namespace zelvane::win32

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "fakes.h"
+#include "test_support.h"
 #include "zelvane/engine/package_list.h"
 #include "zelvane/engine/update.h"
 
@@ -16,7 +17,7 @@ constexpr const char* kInstall = "/Program Files/Zelvane";
 constexpr const char* kPackage = "/media/package";
 
 // An install, a subfolder, and package files named the way the seed lists name them.
-void MakeInstallAndPackage(zelvane::fuzz::MemoryFileSystem& files) {
+void MakeInstallAndPackage(zelvane::test::MemoryFileSystem& files) {
     const std::string install = std::string(kInstall) + "/";
     for (const char* marker : zelvane::kMarkerFiles) files.AddFile(install + marker, "marker");
     files.AddFile(install + zelvane::kControlFile, "control");
@@ -32,16 +33,19 @@ void MakeInstallAndPackage(zelvane::fuzz::MemoryFileSystem& files) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    zelvane::fuzz::MemoryFileSystem files(kInstall, kPackage);
+    zelvane::test::MemoryFileSystem files(kInstall, kPackage);
     MakeInstallAndPackage(files);
     files.AddFile(zelvane::kPackageListName,
                   std::string(reinterpret_cast<const char*>(data), size));
-    zelvane::fuzz::NoProcesses processes;
-    zelvane::fuzz::CheckingWindow window(kInstall);
+    zelvane::test::RecordingProcesses processes(files);
+    zelvane::test::RecordingWindow window(kInstall, true);
     zelvane::RunUpdate({window, files, processes});
     for (const auto& path : files.WritesOutside()) {
         std::fprintf(stderr, "written outside the install folder: %s\n", path.c_str());
     }
-    if (!files.WritesOutside().empty() || !window.EndedTidily()) std::abort();
+    if (!files.WritesOutside().empty() || window.messages.size() != 1 ||
+        window.pointer != zelvane::PointerShape::Default) {
+        std::abort();
+    }
     return 0;
 }

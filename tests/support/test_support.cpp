@@ -61,6 +61,19 @@ std::string Scramble(std::string_view content) {
     return scrambled;
 }
 
+std::map<std::string, std::string> Snapshot(const fs::path& root) {
+    std::map<std::string, std::string> tree;
+    for (const auto& item : fs::recursive_directory_iterator(root)) {
+        const auto status = fs::symlink_status(item.path());
+        std::string state = std::to_string(static_cast<int>(status.permissions()));
+        if (fs::is_regular_file(status)) state += " file " + ReadFile(item.path());
+        if (fs::is_directory(status)) state += " folder";
+        if (fs::is_symlink(status)) state += " link " + fs::read_symlink(item.path()).string();
+        tree[fs::relative(item.path(), root).generic_string()] = state;
+    }
+    return tree;
+}
+
 void MakeInstall(const fs::path& folder) {
     fs::create_directories(folder);
     for (const char* marker : kMarkerFiles) WriteFile(folder / marker, "marker");

@@ -1,12 +1,13 @@
 #pragma once
 
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "zelvane/platform/window_side.h"
+#include "zelvane/engine/window_side.h"
 
 namespace zelvane::test {
 
@@ -62,6 +63,9 @@ std::string ReadFile(const fs::path& path);
 // Exclusive-or with 0x5A, written here independently of the updater's own code.
 std::string Scramble(std::string_view content);
 
+// Every file, folder and link under root, with its permissions and, for a file, its content.
+std::map<std::string, std::string> Snapshot(const fs::path& root);
+
 // Writes the nine marker files and the control file into folder, and copies the recording program
 // in as UnpackDirs.exe and ViewHost.exe.
 void MakeInstall(const fs::path& folder);
@@ -87,45 +91,51 @@ std::vector<Record> ReadRecords(const fs::path& log);
 
 struct Message {
     std::string text;
-    int code = -1;
+    MessageKind kind = MessageKind::Ok;
     std::string title;
-    int pointerWhileShown = -1;
+    PointerShape pointerWhileShown = PointerShape::Default;
+    std::string details;
 };
 
 // The window side, recording every call in order.
-class RecordingWindow final : public WindowSide {
+class RecordingWindow : public WindowSide {
   public:
-    explicit RecordingWindow(std::string path, int silent = 0)
+    explicit RecordingWindow(std::string path, bool silent = false)
         : path_(std::move(path)), silent_(silent) {}
 
     std::string PathText() override { return path_; }
-    int SilentFlag() override { return silent_; }
+    bool SilentMode() override { return silent_; }
     void SetProgressMax(float maximum) override { maxima.push_back(maximum); }
     void SetProgressValue(float value) override {
         values.push_back(value);
         value_ = value;
     }
     float ProgressValue() override { return value_; }
-    int PointerShape() override { return pointer; }
-    void SetPointerShape(int shape) override {
+    PointerShape Pointer() override { return pointer; }
+    void SetPointer(PointerShape shape) override {
         pointer = shape;
         pointers.push_back(shape);
     }
-    void ShowMessage(const std::string& text, int code, const std::string& title) override {
-        messages.push_back({text, code, title, pointer});
+    void ShowMessage(const std::string& text, MessageKind kind, const std::string& title) override {
+        messages.push_back({text, kind, title, pointer, {}});
+    }
+    void TellFailure(const std::string& line) override { failures.push_back(line); }
+    void ShowFailures(const FailureReport& report) override {
+        messages.push_back({report.text, MessageKind::Ok, "", pointer, report.details});
     }
     void CloseWindow() override { closed = true; }
 
     std::vector<float> maxima;
     std::vector<float> values;
-    std::vector<int> pointers;
+    std::vector<PointerShape> pointers;
     std::vector<Message> messages;
-    int pointer = kPointerDefault;
+    std::vector<std::string> failures;
+    PointerShape pointer = PointerShape::Default;
     bool closed = false;
 
   private:
     std::string path_;
-    int silent_;
+    bool silent_;
     float value_ = 0;
 };
 

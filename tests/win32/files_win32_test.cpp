@@ -1,158 +1,178 @@
-// The file operations on the Windows API, with the attributes and sharing rules of Windows files.
+// The file operations on the Windows API: attributes, sharing, links, devices and the lock.
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <set>
 
 #include "test_support.h"
 #include "zelvane/engine/copy.h"
 #include "zelvane/engine/paths.h"
-#include "zelvane/win32/text.h"
+#include "zelvane/platform/processes.h"
 #include "zelvane/win32/unique_handle.h"
 
 namespace zelvane {
 namespace {
 
 namespace fs = std::filesystem;
+using test::PathText;
 using test::ReadFile;
-using test::Scramble;
-using test::TempFolder;
 using test::WriteFile;
+
+constexpr DWORD kNoAttributes = INVALID_FILE_ATTRIBUTES;
 
 DWORD Attributes(const fs::path& path) { return ::GetFileAttributesW(path.c_str()); }
 
-class ProductFileTest : public testing::Test {
-  protected:
-    ProductFileTest() {
-        WriteFile(temp_ / "out", std::string(5000, 'o'));
-        WriteFile(temp_ / "pkg", Scramble("new"));
-    }
-    ~ProductFileTest() override { ::SetFileAttributesW(Out().c_str(), FILE_ATTRIBUTE_NORMAL); }
+// Wine 8 makes no Windows links: CreateSymbolicLinkW answers success and makes nothing, and
+// mklink /J fails. It shows a Unix link as a Windows link and follows it as Windows would, but
+// cannot remove one. So links are made and removed with ln and rm, which Wine starts as it starts
+// a Windows program, though without a handle to wait on.
+void RunBeside(const fs::path& link, const char* tool, std::vector<std::string> arguments) {
+    const test::ScopedCurrentFolder current(link.parent_path());
+    arguments.push_back(link.filename().string());
+    SystemProcesses().Start({std::string("Z:\\bin\\") + tool, std::move(arguments)});
+    const bool made = std::string_view(tool) == "ln";
+    for (int i = 0; i < 100 && (Attributes(link) != kNoAttributes) != made; ++i) ::Sleep(50);
+}
 
-    fs::path Out() const { return temp_ / "out"; }
-    void Copy() {
-        CopyEncryptedFile(SystemFileSystem(), test::PathText(temp_ / "pkg"), test::PathText(Out()));
-    }
-    bool OnlyProductAndPackageAreLeft() const {
-        std::set<fs::path> found;
-        for (const auto& item : fs::directory_iterator(temp_.Path())) {
-            found.insert(item.path().filename());
-        }
-        return found == std::set<fs::path>{"out", "pkg"};
-    }
+constexpr DWORD kHiddenOrSystem = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 
-    TempFolder temp_;
+// An install folder and a folder beside it; the links made in them go with it.
+struct Scene {
+    fs::path install, outside;
+    win32::UniqueHandle held;  // kept open during the copy
+    std::vector<fs::path> links;
+
+    ~Scene() {
+        for (const auto& link : links) RunBeside(link, "rm", {"-f"});
+    }
+    void Link(const char* name, const fs::path& target) {
+        links.push_back(install / name);
+        RunBeside(links.back(), "ln",
+                  {"-sf", fs::relative(target, links.back().parent_path()).generic_string()});
+    }
+    void Set(const std::string& name, DWORD attributes) const {
+        ::SetFileAttributesW((install / name).c_str(), attributes);
+    }
 };
 
-TEST_F(ProductFileTest, HiddenAndSystemFilesEndUpHoldingExactlyTheNewBytes) {
-    for (const DWORD kept : {DWORD{FILE_ATTRIBUTE_HIDDEN}, DWORD{FILE_ATTRIBUTE_SYSTEM},
-                             DWORD{FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM}}) {
-        ::SetFileAttributesW(Out().c_str(), FILE_ATTRIBUTE_NORMAL);
-        WriteFile(Out(), std::string(5000, 'o'));
-        ASSERT_TRUE(::SetFileAttributesW(Out().c_str(), kept));
-        Copy();
-        EXPECT_EQ(ReadFile(Out()), "new") << kept;
-        EXPECT_EQ(Attributes(Out()) & kept, kept) << "the product file keeps its attributes";
-        EXPECT_TRUE(OnlyProductAndPackageAreLeft());
-    }
-}
+struct HostileCase {
+    const char* name;
+    std::function<void(Scene&)> arrange;
+    const char* destName;
+    std::string package;             // in the temporary folder, or a device
+    const char* failure;             // a part of the failure, or empty when the copy succeeds
+    const char *readBack, *content;  // a file in the install folder afterwards
+};
 
-TEST_F(ProductFileTest, AReadOnlyFileFailsTheEntryAndStaysAsItWas) {
-    ASSERT_TRUE(::SetFileAttributesW(Out().c_str(), FILE_ATTRIBUTE_READONLY));
-    try {
-        Copy();
-        ADD_FAILURE() << "a read-only product file was replaced";
-    } catch (const std::system_error& error) {
-        EXPECT_NE(std::string(error.what()).find(test::PathText(Out())), std::string::npos)
-            << error.what();
-    }
-    EXPECT_EQ(ReadFile(Out()), std::string(5000, 'o'));
-    EXPECT_NE(Attributes(Out()) & FILE_ATTRIBUTE_READONLY, 0u);
-    EXPECT_TRUE(OnlyProductAndPackageAreLeft());
-}
+const HostileCase kHostileCases[] = {
+    {"FolderLinkLeadingOutside", [](Scene& s) { s.Link("Help\\up", s.outside); },
+     "Help\\up\\evil.dll", "pkg", "Help\\up\" leads outside the install folder", "engine.exe",
+     "old"},
+    {"FolderLinkStayingInside", [](Scene& s) { s.Link("Docs", s.install / "Help"); },
+     "Docs\\page.html", "pkg", "", "Help\\page.html", "new"},
+    {"ProductFileThatIsALinkIsReplacedNotFollowed",
+     [](Scene& s) {
+         WriteFile(s.outside / "target", "outside");
+         s.Link("engine.exe", s.outside / "target");
+     },
+     "engine.exe", "pkg", "", "engine.exe", "new"},
+    {"HiddenSystemProductFile", [](Scene& s) { s.Set("engine.exe", kHiddenOrSystem); },
+     "engine.exe", "pkg", "", "engine.exe", "new"},
+    {"ReadOnlyProductFile", [](Scene& s) { s.Set("engine.exe", FILE_ATTRIBUTE_READONLY); },
+     "engine.exe", "pkg", "cannot replace the read-only file", "engine.exe", "old"},
+    // As a running program holds its own file: others may read it, not replace it.
+    {"ProductFileHeldOpen",
+     [](Scene& s) {
+         s.held.Reset(::CreateFileW((s.install / "engine.exe").c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+     },
+     "engine.exe", "pkg", "install\\engine.exe\": ", "engine.exe", "old"},
+    {"ReadOnlyHiddenSystemLeftoverPartialFile",
+     [](Scene& s) {
+         WriteFile(s.install / PartialName("engine.exe"), "half of an old run");
+         s.Set(PartialName("engine.exe"), FILE_ATTRIBUTE_READONLY | kHiddenOrSystem);
+     },
+     "engine.exe", "pkg", "", "engine.exe", "new"},
+    {"PackageFileThatIsTheNullDevice", [](Scene&) {}, "engine.exe", "\\\\.\\NUL",
+     "NUL\": it is not an ordinary file", "engine.exe", "old"},
+    {"PackageFileThatIsAPipe",
+     [](Scene& s) {
+         s.held.Reset(::CreateNamedPipeW(L"\\\\.\\pipe\\zelvane-test", PIPE_ACCESS_OUTBOUND, 0, 1,
+                                         0, 0, 0, nullptr));
+     },
+     "engine.exe", "\\\\.\\pipe\\zelvane-test", "zelvane-test\": it is not an ordinary file",
+     "engine.exe", "old"},
+    {"PackageFileThatIsAFolder", [](Scene&) {}, "engine.exe", "outside",
+     "outside\": it is not an ordinary file", "engine.exe", "old"},
+};
 
-TEST_F(ProductFileTest, AFileHeldOpenByAnotherHandleFailsTheEntryAndStaysAsItWas) {
-    {
-        // As a running program holds its own file: others may read it, not delete or rename it.
-        const win32::UniqueHandle held(::CreateFileW(Out().c_str(), GENERIC_READ, FILE_SHARE_READ,
-                                                     nullptr, OPEN_EXISTING, 0, nullptr));
-        ASSERT_TRUE(held.Valid());
-        EXPECT_THROW(Copy(), std::system_error);
-    }
-    EXPECT_EQ(ReadFile(Out()), std::string(5000, 'o'));
-    EXPECT_TRUE(OnlyProductAndPackageAreLeft());
-}
-
-TEST(WindowsFiles, OnlyVisibleNonSystemFilesAreOrdinary) {
-    TempFolder temp;
-    fs::create_directory(temp / "folder");
-    for (const char* name : {"plain", "hidden", "system", "readonly"}) WriteFile(temp / name, "x");
-    ::SetFileAttributesW((temp / "hidden").c_str(), FILE_ATTRIBUTE_HIDDEN);
-    ::SetFileAttributesW((temp / "system").c_str(), FILE_ATTRIBUTE_SYSTEM);
-    ::SetFileAttributesW((temp / "readonly").c_str(), FILE_ATTRIBUTE_READONLY);
-    const std::pair<const char*, bool> cases[] = {
-        {"plain", true},   {"readonly", true}, {"hidden", false},          {"system", false},
-        {"folder", false}, {"missing", false}, {"missing\\inside", false}, {"folder\\", false},
-    };
-    for (const auto& [name, ordinary] : cases) {
-        EXPECT_EQ(SystemFileSystem().IsOrdinaryFile(test::PathText(temp / name)), ordinary) << name;
-    }
-    for (const char* name : {"hidden", "system", "readonly"}) {
-        ::SetFileAttributesW((temp / name).c_str(), FILE_ATTRIBUTE_NORMAL);
-    }
-}
-
-TEST(WindowsFiles, DriveLetterAndUncPathsKeepTheirWindowsSpelling) {
-    FileSystem& files = SystemFileSystem();
-    const std::pair<const char*, const char*> folders[] = {
-        {"C:\\Program Files\\Zelvane", "C:\\Program Files\\Zelvane\\"},
-        {"C:/Program Files/Zelvane/", "C:\\Program Files\\Zelvane\\"},
-        {"\\\\server\\share\\Zelvane", "\\\\server\\share\\Zelvane\\"},
-        {"D:\\", "D:\\"},
-    };
-    for (const auto& [typed, folder] : folders) {
-        EXPECT_EQ(InstallFolder(files, typed), folder);
-        EXPECT_EQ(files.AbsolutePath(folder), folder) << "already absolute";
-    }
-    EXPECT_EQ(DestinationPath(files, "\\\\server\\share\\Z\\", "Help/index.html"),
-              "\\\\server\\share\\Z\\Help\\index.html");
-}
-
-TEST(WindowsFiles, RelativePathsAndTheCurrentFolderFollowTheCurrentDrive) {
-    TempFolder temp;
-    fs::create_directory(temp / "sub");
-    FileSystem& files = SystemFileSystem();
-    const std::string before = files.CurrentDirectory();
-    files.ChangeDirectory(test::PathText(temp / "sub") + "\\");
-    EXPECT_EQ(files.CurrentDirectory(), test::PathText(temp / "sub"));
-    EXPECT_EQ(files.AbsolutePath("x\\y.exe"), test::PathText(temp / "sub") + "\\x\\y.exe");
-    EXPECT_EQ(files.AbsolutePath("..\\z"), test::PathText(temp.Path()) + "\\z");
-    EXPECT_EQ(files.AbsolutePath("\\top"), test::PathText(temp.Path()).substr(0, 2) + "\\top");
-    files.ChangeDirectory(before);
-}
-
-TEST(WindowsFiles, FailuresNameTheFileAndGiveTheSystemsReason) {
-    TempFolder temp;
-    const std::string missing = test::PathText(temp / "no such file.bin");
-    const std::string unc = "\\\\no-such-server\\share\\Zelvane\\";
-    const std::pair<std::string, std::function<void()>> cases[] = {
-        {missing, [&] { SystemFileSystem().OpenForReading(missing); }},
-        {missing, [&] { SystemFileSystem().DeleteFile(missing); }},
-        {unc, [&] { SystemFileSystem().ChangeDirectory(unc); }},
-        {test::PathText(temp / "no folder" / "f"),
-         [&] { SystemFileSystem().CreateNew(test::PathText(temp / "no folder" / "f")); }},
-    };
-    for (const auto& [path, action] : cases) {
+TEST(HostileFolders, NothingIsWrittenOutsideAndEveryCaseEndsAtOnce) {
+    for (const HostileCase& c : kHostileCases) {
+        SCOPED_TRACE(c.name);
+        test::TempFolder temp;
+        Scene scene{temp / "install", temp / "outside", {}, {}};
+        fs::create_directories(scene.install / "Help");
+        fs::create_directory(scene.outside);
+        WriteFile(scene.install / "engine.exe", "old");
+        WriteFile(temp / "pkg", test::Scramble("new"));
+        c.arrange(scene);
+        const DWORD kept = Attributes(scene.install / "engine.exe") & kHiddenOrSystem;
+        const std::string package =
+            c.package.starts_with("\\\\") ? c.package : PathText(temp / c.package);
+        std::string failure;
         try {
-            action();
-            ADD_FAILURE() << "no failure for " << path;
-        } catch (const std::system_error& error) {
-            const std::string what = error.what();
-            EXPECT_NE(what.find("\"" + path + "\": "), std::string::npos) << what;
-            EXPECT_GT(what.size(), what.find("\": ") + 5) << "the system's reason follows";
-            EXPECT_EQ(error.code().category(), win32::WindowsCategory());
+            CopyEncryptedFile(SystemFileSystem(),
+                              *SystemFileSystem().OpenFolder(PathText(scene.install)), package,
+                              c.destName);
+        } catch (const std::exception& error) {
+            failure = error.what();
         }
+        EXPECT_EQ(failure.empty(), *c.failure == '\0') << failure;
+        EXPECT_NE(failure.find(c.failure), std::string::npos) << failure;
+        for (const auto& item : fs::recursive_directory_iterator(scene.outside)) {
+            EXPECT_NE(ReadFile(item.path()), "new") << item.path() << " was written";
+        }
+        EXPECT_EQ(Attributes(scene.install / PartialName("engine.exe")), kNoAttributes);
+        EXPECT_EQ(ReadFile(scene.install / c.readBack), c.content);
+        EXPECT_EQ(Attributes(scene.install / "engine.exe") & kHiddenOrSystem, kept);
     }
+}
+
+TEST(WindowsFolder, ASecondRunIsLockedOutUntilTheFirstEndsAndNothingIsWrittenForIt) {
+    test::TempFolder temp;
+    fs::create_directory(temp / "install");
+    const auto open = [&](const char* name) {
+        return SystemFileSystem().OpenFolder(PathText(temp / name));
+    };
+    auto first = open("install");
+    ASSERT_TRUE(first->TryLock());
+    EXPECT_FALSE(open("INSTALL\\")->TryLock()) << "the same folder, spelt another way";
+    EXPECT_TRUE(open("")->TryLock()) << "another folder";
+    first.reset();
+    EXPECT_TRUE(open("install")->TryLock());
+    EXPECT_TRUE(fs::is_empty(temp / "install"));
+}
+
+TEST(WindowsFolder, OnlyVisibleNonSystemFilesAreOrdinary) {
+    test::TempFolder temp;
+    const Scene scene{temp.Path(), {}, {}, {}};
+    const std::tuple<const char*, DWORD, bool> files[] = {
+        {"plain", FILE_ATTRIBUTE_NORMAL, true},
+        {"readonly", FILE_ATTRIBUTE_READONLY, true},
+        {"hidden", FILE_ATTRIBUTE_HIDDEN, false},
+        {"system", FILE_ATTRIBUTE_SYSTEM, false}};
+    for (const auto& [name, attributes, ordinary] : files) {
+        WriteFile(temp / name, "x");
+        scene.Set(name, attributes);
+    }
+    fs::create_directory(temp / "folder");
+    const auto folder = SystemFileSystem().OpenFolder(PathText(temp.Path()));
+    for (const auto& [name, attributes, ordinary] : files) {
+        EXPECT_EQ(folder->IsOrdinaryFile(name), ordinary) << name;
+    }
+    EXPECT_FALSE(folder->IsOrdinaryFile("folder"));
+    EXPECT_FALSE(folder->IsOrdinaryFile("missing"));
+    EXPECT_EQ(SystemFileSystem().OpenFolder(PathText(temp / "plain")), nullptr);
+    EXPECT_EQ(SystemFileSystem().OpenFolder(PathText(temp / "missing")), nullptr);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <span>
 #include <string>
 
+#include "zelvane/engine/manifest.h"
 #include "zelvane/platform/files.h"
 
 namespace zelvane {
@@ -11,17 +12,22 @@ namespace zelvane {
 // Every byte of a package file is the product byte exclusive-or this key.
 inline constexpr std::byte kScrambleKey{0x5A};
 
-// Where the new product file is written before it takes the old one's place.
-inline constexpr const char* kPartialSuffix = ".zelvane-partial";
+// Scrambling and unscrambling are the same operation: from is unscrambled into to, which is as
+// long as from and may be the same bytes.
+void Unscramble(std::span<const std::byte> from, std::span<std::byte> to);
+inline void Unscramble(std::span<std::byte> bytes) { Unscramble(bytes, bytes); }
 
-// Scrambling and unscrambling are the same operation.
-void Unscramble(std::span<std::byte> bytes);
+// Deletes Filename in the install folder, a leftover of an interrupted run, whatever its
+// attributes; nothing happens when there is none.
+void KillFile(Folder& folder, const std::string& Filename);
 
-// Deletes Filename when it exists as an ordinary file; otherwise does nothing.
-void KillFile(FileSystem& files, const std::string& Filename);
+// Writes the unscrambled content of the package file InFile as the product file Outfile, a name
+// relative to the install folder. The old product file is replaced only once the new content is
+// complete, so a failure leaves it as it was. With an expected entry of the package's manifest,
+// the package file is hashed as it is read, and it is written only when it matches.
+void CopyEncryptedFile(FileSystem& files, Folder& folder, const std::string& InFile,
+                       const std::string& Outfile, const ManifestEntry* expected = nullptr);
 
-// Writes the unscrambled content of the package file InFile as the product file Outfile. The old
-// product file is replaced only once the new content is complete, so a failure leaves it as it was.
-void CopyEncryptedFile(FileSystem& files, const std::string& InFile, const std::string& Outfile);
+inline constexpr const char* kManifestMismatch = "it does not match the package manifest";
 
 }  // namespace zelvane

@@ -18,19 +18,20 @@ class PackageListEnded : public std::runtime_error {
 };
 
 // Reads "FileList.txt" field by field. Fields are separated by commas or line ends; a blank
-// line is an empty field of its own.
+// line is an empty field of its own. A UTF-8 byte-order mark at the start is passed over.
 class PackageListReader {
   public:
     explicit PackageListReader(std::string text);
 
-    // A number field, which ends at a blank, a comma or a line end; the rest of its line up to
-    // the next comma or line end is passed over. Empty when the field does not hold a whole
-    // number; values beyond 64 bits are clamped.
+    // A number field, which ends at a blank, a comma or a line end, or is quoted; the rest of its
+    // line up to the next comma or line end is passed over. Empty when the field does not hold a
+    // whole number; values beyond 64 bits are clamped.
     std::optional<std::int64_t> ReadNumber();
     // A text field: quoted (commas inside belong to it) or running to the next comma or line end.
     std::string ReadText();
 
   private:
+    std::string ReadQuoted();
     void SkipBlanks();
     bool AtLineEnd() const;
     void SkipLineEnd();
@@ -43,7 +44,9 @@ class PackageListReader {
     std::size_t position_ = 0;
 };
 
-// The whole list file; throws when it cannot be read or is far too large to be a package list.
+// The whole of a list of the package (the package list, its manifest, the manifest's signature);
+// throws when it cannot be read or is far too large to be one.
+std::string ReadSmallFile(ReadableFile& file, const std::string& path);
 std::string ReadPackageListText(FileSystem& files, const std::string& path);
 
 // The list's first field, the index of its last entry; throws std::runtime_error saying what is

@@ -7,16 +7,26 @@
 
 namespace zelvane {
 
+// Where a new product file is written before it takes the old one's place: its name with this
+// ending, which no package list entry may name.
+inline constexpr std::string_view kPartialSuffix = ".zelvane-partial";
+
 // The install folder as the update uses it: the path text with a separator at its end.
 std::string InstallFolder(const FileSystem& files, std::string_view pathText);
 
-// Why a package list's destination name may not be written, or empty when it may: it must stay
-// inside the install folder (not absolute, drive- or UNC-qualified, nor climbing out with "..")
-// and name no device.
+// Why a package list's destination name may not be written, or empty when it may. It must stay
+// inside the install folder (not absolute, drive- or UNC-qualified, nor climbing out with ".."),
+// and be judged alike on every platform by Windows' rules: no device name in any part, no part
+// that ends with a blank or a dot (Windows would write another name), and not one of the
+// updater's own partial files.
 std::string UnsafeNameReason(std::string_view destName);
 
-// folder followed by destName in this platform's spelling; throws when destName is unsafe.
-std::string DestinationPath(const FileSystem& files, const std::string& folder,
-                            const std::string& destName);
+// destName relative to the install folder in this platform's spelling; throws when it is unsafe.
+std::string DestinationName(const FileSystem& files, const std::string& destName);
+
+// The partial file beside the product file `name`: its last part with kPartialSuffix added,
+// shortened (with a hash of the whole, so that it stays distinct and the same on every run) where
+// that would pass the file systems' limit of 255 characters to a name.
+std::string PartialName(std::string_view name);
 
 }  // namespace zelvane

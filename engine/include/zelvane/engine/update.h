@@ -2,10 +2,12 @@
 
 #include <array>
 #include <string>
+#include <vector>
 
+#include "zelvane/engine/package_check.h"
+#include "zelvane/engine/window_side.h"
 #include "zelvane/platform/files.h"
 #include "zelvane/platform/processes.h"
-#include "zelvane/platform/window_side.h"
 
 namespace zelvane {
 
@@ -21,21 +23,31 @@ inline constexpr const char* kSecondProgram = "ViewHost.exe";
 inline constexpr const char* kNotFoundMessage =
     "Version 3.0 or later could not be found in this folder";
 inline constexpr const char* kSuccessMessage = "The update was installed successfully.";
+inline constexpr const char* kLockedMessage = "Another update of this folder is running.";
 inline constexpr const char* kCopyFailurePrefix = "Cannot copy file ";
 inline constexpr const char* kStoppedPrefix = "The update stopped: ";
+inline constexpr const char* kUnknownFailure = "an unknown failure";
+
+// The final message names this many failures; the rest are counted there and listed in its
+// details, which hold at most kFailureDetailsBudget bytes.
+inline constexpr std::size_t kShownFailures = 20;
+inline constexpr std::size_t kFailureDetailsBudget = 1 << 20;
 
 enum class UpdateOutcome {
-    Installed,   // every step succeeded; the window was closed
-    NotFound,    // no install in the folder; nothing changed, the window stays
-    NotStarted,  // a failure before any file was written; nothing changed, the window stays
-    Incomplete,  // finished, but something failed; the window was closed
-    Stopped,     // an unforeseen failure (of the window, of memory) ended it partway; window stays
+    Installed,        // every step succeeded; the window was closed
+    NotFound,         // no install in the folder; nothing changed, the window stays
+    NotStarted,       // a failure before any file was written; nothing changed, the window stays
+    Incomplete,       // finished, but something failed; the window was closed
+    StoppedPartway,   // an unforeseen failure ended it after files were written; window stays
+    Stopped,          // an unforeseen failure ended it before anything changed; window stays
 };
 
 struct UpdateContext {
     WindowSide& window;
     FileSystem& files;
     Processes& processes;
+    // A package must be signed with the private key of each of these public keys (PEM).
+    std::vector<std::string> vendorKeys = BuiltInVendorKeys();
 };
 
 // What the Install button does: checks the folder, writes every package file into it,

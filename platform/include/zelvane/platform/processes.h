@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,8 +27,9 @@ struct ProgramLaunch {
 class ProcessHandle {
   public:
     virtual ~ProcessHandle() = default;
-    // Returns when the process has ended or the bound has passed, whichever comes first.
-    virtual void WaitForExit(std::chrono::milliseconds bound) = 0;
+    // Returns when the process has ended, with its exit code, or when the bound has passed, with
+    // nothing, whichever comes first. Nothing too when the code cannot be known.
+    virtual std::optional<int> WaitForExit(std::chrono::milliseconds bound) = 0;
 };
 
 class Processes {

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "zelvane/platform/folder_dialog.h"
+#include "zelvane/ui/folder_dialog.h"
 
 namespace zelvane::ui {
 

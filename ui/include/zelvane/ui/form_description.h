@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "zelvane/engine/window_side.h"
+
 namespace zelvane::ui {
 
 inline constexpr int kTwipsPerPixel = 15;
@@ -114,7 +116,7 @@ inline constexpr std::string_view kNoticeSecondPiece =
     "if you haven't done so yet. ";
 inline constexpr char kNoticeSeparator = '\r';
 inline constexpr std::string_view kNoticeTitle = "Zelvane update";
-inline constexpr int kNoticeCode = 64;
+inline constexpr MessageKind kNoticeKind = MessageKind::Information;
 // The two pieces joined as the message box is given them.
 std::string NoticeText();
 

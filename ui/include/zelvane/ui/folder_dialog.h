@@ -2,7 +2,7 @@
 
 #include <string>
 
-namespace zelvane {
+namespace zelvane::ui {
 
 // The system's folder dialog, offering folders only and modal to the window that owns it (given
 // to the implementation when it is made).
@@ -16,4 +16,4 @@ class FolderDialog {
                                         const std::string& startFolder) = 0;
 };
 
-}  // namespace zelvane
+}  // namespace zelvane::ui

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "zelvane/engine/manifest.h"
+#include "zelvane/platform/files.h"
+
+namespace zelvane {
+
+inline constexpr const char* kNotSignedPrefix = "The package is not signed by the vendor: ";
+
+// The public keys (PEM) that this build of the updater was given: a package must be signed with
+// the matching private key. Empty when the build was given none.
+std::vector<std::string> BuiltInVendorKeys();
+
+// The manifest of the package in the current folder, checked before anything is written: its
+// line for the package list matches listText, and, when vendor keys are given, its signature
+// verifies with every one of them. Nothing when the package has no manifest and no key asks for
+// one. Throws std::runtime_error with the message to show when the package cannot be trusted.
+std::optional<Manifest> CheckedManifest(FileSystem& files, std::string_view listText,
+                                        std::span<const std::string> vendorKeys);
+
+}  // namespace zelvane

@@ -1,0 +1,218 @@
+#include "fakes.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <system_error>
+
+namespace zelvane::test {
+namespace {
+
+[[noreturn]] void Fail(int error, const std::string& action, const std::string& path) {
+    throw std::system_error(error, std::generic_category(), action + " \"" + path + "\"");
+}
+
+std::string ParentOf(const std::string& resolved) {
+    const auto slash = resolved.rfind('/');
+    return slash == 0 ? "/" : resolved.substr(0, slash);
+}
+
+std::string LastPart(const std::string& path) { return path.substr(path.find_last_of("/\\") + 1); }
+
+// Reads the file as it is at each read, so that a test can change it midway.
+class MemoryReadableFile final : public ReadableFile {
+  public:
+    MemoryReadableFile(MemoryFileSystem& files, std::string path)
+        : files_(files), path_(std::move(path)), length_(files.Content(path_).size()) {}
+    std::uint64_t Length() override { return length_; }
+    std::size_t Read(std::span<std::byte> buffer) override {
+        files_.beforeTransfer(path_, false);
+        const std::string content = files_.Content(path_);
+        const std::size_t got =
+            std::min(buffer.size(), content.size() - std::min(position_, content.size()));
+        std::memcpy(buffer.data(), content.data() + position_, got);
+        position_ += got;
+        return got;
+    }
+
+  private:
+    MemoryFileSystem& files_;
+    std::string path_;
+    std::size_t length_;
+    std::size_t position_ = 0;
+};
+
+class MemoryWritableFile final : public WritableFile {
+  public:
+    MemoryWritableFile(MemoryFileSystem& files, std::string path, std::string& content)
+        : files_(files), path_(std::move(path)), content_(content) {}
+    void Write(std::span<const std::byte> bytes) override {
+        files_.beforeTransfer(path_, true);
+        content_.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    }
+    void Finish() override {}
+
+  private:
+    MemoryFileSystem& files_;
+    std::string path_;
+    std::string& content_;
+};
+
+class MemoryProcess final : public ProcessHandle {
+  public:
+    MemoryProcess(RecordingProcesses& processes, std::optional<int> exitCode)
+        : processes_(processes), exitCode_(exitCode) {}
+    std::optional<int> WaitForExit(std::chrono::milliseconds bound) override {
+        processes_.bounds.push_back(bound);
+        return exitCode_;
+    }
+
+  private:
+    RecordingProcesses& processes_;
+    std::optional<int> exitCode_;
+};
+
+}  // namespace
+
+class MemoryFolder final : public Folder {
+  public:
+    MemoryFolder(MemoryFileSystem& files, std::string root) : files_(files), root_(std::move(root)) {}
+    ~MemoryFolder() override {
+        if (locked_) files_.locked_.erase(root_);
+    }
+
+    bool TryLock() override { return locked_ = files_.locked_.insert(root_).second; }
+    bool IsOrdinaryFile(const std::string& name) override { return files_.Exists(Path(name)); }
+    std::unique_ptr<WritableFile> CreateNew(const std::string& name) override {
+        const std::string path = files_.ResolveForWriting(Path(name));
+        if (!files_.folders_.contains(ParentOf(path))) Fail(ENOENT, "cannot create", name);
+        if (files_.files_.contains(path) || files_.folders_.contains(path)) return nullptr;
+        return std::make_unique<MemoryWritableFile>(files_, path, files_.files_[path]);
+    }
+    void Remove(const std::string& name) override {
+        files_.files_.erase(files_.ResolveForWriting(Path(name)));
+    }
+    void Replace(const std::string& from, const std::string& to) override {
+        const std::string source = files_.ResolveForWriting(Path(from));
+        const std::string target = files_.ResolveForWriting(Path(to));
+        if (files_.folders_.contains(target)) Fail(EISDIR, "cannot replace", to);
+        files_.files_[target] = std::move(files_.files_.at(source));
+        files_.files_.erase(source);
+    }
+
+  private:
+    std::string Path(const std::string& name) const { return root_ + "/" + name; }
+
+    MemoryFileSystem& files_;
+    std::string root_;
+    bool locked_ = false;
+};
+
+MemoryFileSystem::MemoryFileSystem(std::string guardedFolder, std::string currentDirectory)
+    : guarded_(std::move(guardedFolder)), current_(std::move(currentDirectory)) {
+    folders_.insert("/");
+    AddFolder(guarded_);
+    AddFolder(current_);
+}
+
+void MemoryFileSystem::AddFolder(const std::string& path) {
+    std::string resolved = Resolve(path);
+    while (folders_.insert(resolved).second) resolved = ParentOf(resolved);
+}
+
+void MemoryFileSystem::AddFile(const std::string& path, std::string content) {
+    const std::string resolved = Resolve(path);
+    AddFolder(ParentOf(resolved));
+    files_[resolved] = std::move(content);
+}
+
+std::string MemoryFileSystem::Content(const std::string& path) const {
+    const auto file = files_.find(Resolve(path));
+    return file == files_.end() ? std::string() : file->second;
+}
+
+std::string MemoryFileSystem::NativePath(std::string_view path) const {
+    std::string native(path);
+    std::replace(native.begin(), native.end(), '\\', '/');
+    return native;
+}
+
+std::unique_ptr<Folder> MemoryFileSystem::OpenFolder(const std::string& path) {
+    const std::string resolved = Resolve(path);
+    if (!folders_.contains(resolved)) return nullptr;
+    return std::make_unique<MemoryFolder>(*this, resolved);
+}
+
+std::unique_ptr<ReadableFile> MemoryFileSystem::OpenForReading(const std::string& path) {
+    const std::string resolved = Resolve(path);
+    if (folders_.contains(resolved)) Fail(EISDIR, "cannot read", path);
+    if (!files_.contains(resolved)) Fail(ENOENT, "cannot open", path);
+    return std::make_unique<MemoryReadableFile>(*this, resolved);
+}
+
+std::string MemoryFileSystem::AbsolutePath(const std::string& path) {
+    const std::string resolved = Resolve(path);
+    return path.ends_with('/') && resolved != "/" ? resolved + '/' : resolved;
+}
+
+std::unique_ptr<ReadableFile> MemoryFileSystem::OpenIfPresent(const std::string& path) {
+    return Exists(path) ? OpenForReading(path) : nullptr;
+}
+
+void MemoryFileSystem::ChangeDirectory(const std::string& path) {
+    const std::string resolved = Resolve(path);
+    if (!folders_.contains(resolved)) Fail(ENOENT, "cannot change the current folder to", path);
+    current_ = resolved;
+}
+
+std::string MemoryFileSystem::Resolve(const std::string& path) const {
+    const std::string text = path.substr(0, path.find('\0'));
+    std::vector<std::string> parts;
+    const std::string whole = text.starts_with('/') ? text : current_ + '/' + text;
+    std::size_t start = 0;
+    while (start <= whole.size()) {
+        const std::size_t end = std::min(whole.find('/', start), whole.size());
+        const std::string part = whole.substr(start, end - start);
+        if (part == "..") {
+            if (!parts.empty()) parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+        start = end + 1;
+    }
+    std::string resolved;
+    for (const auto& part : parts) resolved += '/' + part;
+    return resolved.empty() ? "/" : resolved;
+}
+
+std::string MemoryFileSystem::ResolveForWriting(const std::string& path) {
+    std::string resolved = Resolve(path);
+    if (resolved != guarded_ && !resolved.starts_with(guarded_ + '/')) {
+        writesOutside_.push_back(resolved);
+    }
+    return resolved;
+}
+
+std::int32_t RecordingProcesses::Start(const ProgramLaunch& launch) {
+    if (int& failing = failingStarts[LastPart(launch.program)]; failing > 0) {
+        --failing;
+        Fail(ENOENT, "cannot start", launch.program);
+    }
+    started.push_back({launch, files_.CurrentDirectory()});
+    return static_cast<std::int32_t>(started.size());
+}
+
+std::unique_ptr<ProcessHandle> RecordingProcesses::Open(std::int32_t processId) {
+    if (processId <= 0 || processId > static_cast<std::int32_t>(started.size())) return nullptr;
+    const auto code = exitCodes.find(LastPart(started[processId - 1].launch.program));
+    return std::make_unique<MemoryProcess>(
+        *this, code == exitCodes.end() ? std::nullopt : std::optional<int>(code->second));
+}
+
+std::vector<std::string> RecordingProcesses::Names() const {
+    std::vector<std::string> names;
+    for (const auto& start : started) names.push_back(LastPart(start.launch.program));
+    return names;
+}
+
+}  // namespace zelvane::test

@@ -1,0 +1,84 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "zelvane/platform/files.h"
+#include "zelvane/platform/processes.h"
+
+namespace zelvane::test {
+
+// A file system held in memory, with POSIX spelling, that notes every write outside one folder.
+// Paths are resolved lexically, as the system resolves them when there are no links, and end at a
+// NUL byte as they do for the system.
+class MemoryFileSystem final : public FileSystem {
+  public:
+    MemoryFileSystem(std::string guardedFolder, std::string currentDirectory);
+
+    void AddFolder(const std::string& path);
+    void AddFile(const std::string& path, std::string content);
+    bool Exists(const std::string& path) const { return files_.contains(Resolve(path)); }
+    std::string Content(const std::string& path) const;
+    // Every file path, with its content.
+    const std::map<std::string, std::string>& Files() const { return files_; }
+    // Every path written to that lies outside the guarded folder.
+    const std::vector<std::string>& WritesOutside() const { return writesOutside_; }
+    // Called before each read or write of a file with its resolved path; a test throws from it to
+    // make that transfer fail.
+    std::function<void(const std::string& path, bool writing)> beforeTransfer =
+        [](const std::string&, bool) {};
+
+    char Separator() const override { return '/'; }
+    std::string NativePath(std::string_view path) const override;
+    std::unique_ptr<Folder> OpenFolder(const std::string& path) override;
+    std::unique_ptr<ReadableFile> OpenForReading(const std::string& path) override;
+    std::unique_ptr<ReadableFile> OpenIfPresent(const std::string& path) override;
+    void ChangeDirectory(const std::string& path) override;
+    std::string CurrentDirectory() override { return current_; }
+    std::string AbsolutePath(const std::string& path) override;
+
+  private:
+    friend class MemoryFolder;
+    std::string Resolve(const std::string& path) const;
+    std::string ResolveForWriting(const std::string& path);
+
+    std::string guarded_;
+    std::string current_;
+    std::set<std::string> folders_;
+    std::map<std::string, std::string> files_;
+    std::set<std::string> locked_;
+    std::vector<std::string> writesOutside_;
+};
+
+// Starts nothing: records each start with the folder that was current, and each wait's bound.
+// A program named in failingStarts fails to start that many times; exitCodes gives a program's
+// exit code, and a program without one is still running when its wait ends.
+class RecordingProcesses final : public Processes {
+  public:
+    struct Started {
+        ProgramLaunch launch;
+        std::string folder;
+    };
+
+    explicit RecordingProcesses(FileSystem& files) : files_(files) {}
+
+    std::int32_t Start(const ProgramLaunch& launch) override;
+    std::unique_ptr<ProcessHandle> Open(std::int32_t processId) override;
+    // The last part of each started program's path, in order.
+    std::vector<std::string> Names() const;
+
+    std::vector<Started> started;
+    std::vector<std::chrono::milliseconds> bounds;
+    std::map<std::string, int> failingStarts;
+    std::map<std::string, int> exitCodes;
+
+  private:
+    FileSystem& files_;
+};
+
+}  // namespace zelvane::test

@@ -1,0 +1,24 @@
+// The entry point on Windows. The arguments are taken in UTF-16, as the system holds them: the
+// ANSI ones would lose every character of a folder name outside the ANSI code page.
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "zelvane/win32/text.h"
+
+int UpdaterCliMain(int argc, char** argv);  // updater_cli.cpp
+
+int wmain(int argc, wchar_t** wideArgv) {
+    std::vector<std::string> words;
+    words.reserve(static_cast<std::size_t>(argc));
+    try {
+        for (int i = 0; i < argc; ++i) words.push_back(zelvane::win32::Utf8(wideArgv[i]));
+    } catch (const std::invalid_argument&) {
+        words.resize(1);  // an argument that is not text: the usage is shown
+    }
+    std::vector<char*> argv;
+    argv.reserve(words.size() + 1);
+    for (auto& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    return UpdaterCliMain(static_cast<int>(words.size()), argv.data());
+}
