@@ -232,14 +232,15 @@ TEST_F(CliTest, KilledAnywhereEveryFileIsWholeAndARerunCompletesTheUpdate) {
     std::vector<std::pair<std::string, std::string>> packageFiles;
     std::vector<std::string> oldContent;
     for (int file = 0; file < kFiles; ++file) {
-        list += "d" + std::to_string(file) + ",p" + std::to_string(file) + "\r\n";
-        packageFiles.emplace_back("p" + std::to_string(file), Version(file, 'n'));
+        const std::string number = std::to_string(file);
+        list.append("d").append(number).append(",p").append(number) += "\r\n";
+        packageFiles.emplace_back(std::string("p").append(number), Version(file, 'n'));
         oldContent.push_back(Version(file, 'o'));
     }
     MakePackage(list, packageFiles);
     const auto putOldFilesBack = [&] {
         for (int file = 0; file < kFiles; ++file) {
-            WriteFile(install_ / ("d" + std::to_string(file)), oldContent[file]);
+            WriteFile(install_ / "d" += std::to_string(file), oldContent[file]);
         }
     };
     // How many files are new, and whether a partial file is left; fails on a file neither old
@@ -247,7 +248,7 @@ TEST_F(CliTest, KilledAnywhereEveryFileIsWholeAndARerunCompletesTheUpdate) {
     const auto countNewFiles = [&] {
         int fresh = 0;
         for (int file = 0; file < kFiles; ++file) {
-            const std::string content = ReadFile(install_ / ("d" + std::to_string(file)));
+            const std::string content = ReadFile(install_ / "d" += std::to_string(file));
             fresh += content == packageFiles[file].second;
             if (content != packageFiles[file].second && content != oldContent[file]) {
                 ADD_FAILURE() << "d" << file << " is neither old nor new, " << content.size();

@@ -7,7 +7,6 @@
 #include "fakes.h"
 #include "test_support.h"
 #include "zelvane/engine/launch.h"
-#include "zelvane/engine/manifest.h"
 #include "zelvane/platform/crypto.h"
 
 namespace zelvane {
@@ -19,219 +18,187 @@ using Entries = std::vector<std::pair<std::string, std::string>>;  // destName, 
 const std::string kInstall = "/Program Files/Zelvane";
 const std::string kPackage = "/media/package";
 
-class UpdateTest : public testing::Test {
-  protected:
-    UpdateTest() {
-        for (const char* marker : kMarkerFiles) files_.AddFile(Installed(marker), "marker");
-        files_.AddFolder(Installed("Help"));
-    }
+std::string Installed(const std::string& name) { return kInstall + "/" + name; }
 
-    static std::string Installed(const std::string& name) { return kInstall + "/" + name; }
-
-    // Package files p0, p1, ... and a list that names them in order.
-    void MakePackage(const Entries& entries) {
+// One update's world: an install, a package folder (current), recorded programs and a window.
+struct World {
+    explicit World(const Entries& entries = {{"a.txt", "a"}}, bool silent = true)
+        : window(kInstall, silent) {
+        for (const char* marker : kMarkerFiles) files.AddFile(Installed(marker), "marker");
+        files.AddFolder(Installed("Help"));
         std::string list = std::to_string(entries.size() - 1) + "\r\n";
         for (std::size_t i = 0; i < entries.size(); ++i) {
             const std::string source = std::string("p").append(std::to_string(i));
-            files_.AddFile(kPackage + "/" + source, Scramble(entries[i].second));
+            files.AddFile(kPackage + "/" + source, Scramble(entries[i].second));
             list += "\"" + entries[i].first + "\",\"" + source + "\"\r\n";
         }
-        files_.AddFile(kPackage + "/FileList.txt", list);
+        files.AddFile(kPackage + "/FileList.txt", list);
     }
 
-    UpdateOutcome Run() { return RunUpdate({window_, files_, processes_}); }
-    const std::string& Report() { return window_.messages.at(0).text; }
-    bool Reports(const std::string& text) { return Report().find(text) != std::string::npos; }
+    UpdateOutcome Run(std::vector<std::string> keys = {}) {
+        return RunUpdate({window, files, processes, std::move(keys)});
+    }
+    const std::string& Report() const { return window.messages.at(0).text; }
+    bool Reports(const std::string& text) const { return Report().find(text) != std::string::npos; }
 
-    test::MemoryFileSystem files_{kInstall, kPackage};
-    test::RecordingProcesses processes_{files_};
-    test::RecordingWindow window_{kInstall, true};
+    test::MemoryFileSystem files{kInstall, kPackage};
+    test::RecordingProcesses processes{files};
+    test::RecordingWindow window;
 };
 
-TEST_F(UpdateTest, FullRunCopiesRegistersAndRunsTheProgramsInOrder) {
-    MakePackage({{"a.txt", "alpha"}, {"Help\\index.html", "<html>"}, {"engine.exe", "new"},
+TEST(Update, CopiesRegistersAndRunsTheProgramsInOrder) {
+    World world({{"a.txt", "alpha"}, {"Help\\index.html", "<html>"}, {"engine.exe", "new"},
                  {"with, comma.txt", ""}, {"e.dat", "e"}});
-    EXPECT_EQ(Run(), UpdateOutcome::Installed);
-    EXPECT_EQ(files_.Content(Installed("Help/index.html")), "<html>");
-    EXPECT_EQ(files_.Content(Installed("engine.exe")), "new");
-    EXPECT_TRUE(files_.Exists(Installed("with, comma.txt")));
-    EXPECT_EQ(window_.maxima, std::vector<float>{5});
-    EXPECT_EQ(window_.values, (std::vector<float>{0, 0, 1, 2, 3, 4, 5}));
-    EXPECT_EQ(window_.pointers,
+    EXPECT_EQ(world.Run(), UpdateOutcome::Installed);
+    EXPECT_EQ(world.files.Content(Installed("Help/index.html")), "<html>");
+    EXPECT_EQ(world.files.Content(Installed("engine.exe")), "new");
+    EXPECT_TRUE(world.files.Exists(Installed("with, comma.txt")));
+    const test::RecordingWindow& window = world.window;
+    EXPECT_EQ(window.maxima, std::vector<float>{5});
+    EXPECT_EQ(window.values, (std::vector<float>{0, 0, 1, 2, 3, 4, 5}));
+    EXPECT_EQ(window.pointers,
               (std::vector<PointerShape>{PointerShape::Hourglass, PointerShape::Default}));
-    ASSERT_EQ(window_.messages.size(), 1u);
-    EXPECT_EQ(window_.messages[0].text, "The update was installed successfully.");
-    EXPECT_EQ(window_.messages[0].kind, MessageKind::Ok);
-    EXPECT_EQ(window_.messages[0].title, "");
-    EXPECT_EQ(window_.messages[0].pointerWhileShown, PointerShape::Default);
-    EXPECT_TRUE(window_.closed);
+    ASSERT_EQ(window.messages.size(), 1u);
+    EXPECT_EQ(window.messages[0], (test::Message{kSuccessMessage, MessageKind::Ok, "",
+                                                 PointerShape::Default, ""}));
+    EXPECT_TRUE(window.closed);
 
-    ASSERT_EQ(processes_.started.size(), 3u);
-    const auto& registration = processes_.started[0];
-    EXPECT_EQ(registration.launch.program, "regsvr32.exe");
-    EXPECT_EQ(registration.launch.arguments,
-              (std::vector<std::string>{"/s", Installed("NavTree.ocx")}));
-    EXPECT_EQ(registration.launch.style, WindowStyle::MinimizedWithFocus);
-    EXPECT_EQ(registration.folder, kPackage);
-    const std::pair<const char*, WindowStyle> programs[] = {
-        {"UnpackDirs.exe", WindowStyle::MinimizedWithFocus},
-        {"ViewHost.exe", WindowStyle::NormalWithoutFocus}};
-    for (std::size_t i = 1; i < 3; ++i) {
-        EXPECT_EQ(processes_.started[i].launch.program, Installed(programs[i - 1].first));
-        EXPECT_EQ(processes_.started[i].launch.style, programs[i - 1].second);
-        EXPECT_TRUE(processes_.started[i].launch.arguments.empty());
-        EXPECT_EQ(processes_.started[i].folder, kInstall);
+    const auto& started = world.processes.started;
+    ASSERT_EQ(started.size(), 3u);
+    const std::tuple<std::string, std::vector<std::string>, WindowStyle, std::string> expected[] =
+        {{"regsvr32.exe", {"/s", Installed("NavTree.ocx")}, WindowStyle::MinimizedWithFocus,
+          kPackage},
+         {Installed("UnpackDirs.exe"), {}, WindowStyle::MinimizedWithFocus, kInstall},
+         {Installed("ViewHost.exe"), {}, WindowStyle::NormalWithoutFocus, kInstall}};
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(std::tie(started[i].launch.program, started[i].launch.arguments,
+                           started[i].launch.style, started[i].folder),
+                  expected[i]);
     }
-    EXPECT_EQ(processes_.bounds, std::vector<std::chrono::milliseconds>(3, kWaitBound));
+    EXPECT_EQ(world.processes.bounds, std::vector<std::chrono::milliseconds>(3, kWaitBound));
     EXPECT_EQ(kWaitBound.count(), 65535);
 }
 
-TEST_F(UpdateTest, SilentModeOffPassesOnlyTheControlAsOneArgumentWhateverItsName) {
+TEST(Update, SilentModeOffPassesTheControlAsOneArgumentWhateverItsName) {
+    World world({{"a.txt", "a"}}, false);
     const std::string odd = "/srv/q\"x y /s";
-    for (const char* marker : kMarkerFiles) files_.AddFile(odd + "/" + marker, "");
-    MakePackage({{"a.txt", "a"}});
+    for (const char* marker : kMarkerFiles) world.files.AddFile(odd + "/" + marker, "");
     test::RecordingWindow window(odd + "/", false);
-    RunUpdate({window, files_, processes_});
-    EXPECT_EQ(processes_.started.at(0).launch.arguments,
+    RunUpdate({window, world.files, world.processes});
+    EXPECT_EQ(world.processes.started.at(0).launch.arguments,
               std::vector<std::string>{odd + "/NavTree.ocx"});
 }
 
-TEST_F(UpdateTest, AFolderLackingAnyMarkerOrLockedByAnotherRunIsLeftUntouched) {
-    MakePackage({{"a.txt", "a"}});
-    const auto before = files_.Files();
-    auto other = files_.OpenFolder(kInstall);
-    ASSERT_TRUE(other->TryLock());
-    EXPECT_EQ(Run(), UpdateOutcome::NotStarted);
-    EXPECT_EQ(window_.messages.at(0).text, "Another update of this folder is running.");
-    other.reset();
-    for (const char* marker : {kMarkerFiles.front(), kMarkerFiles.back()}) {
-        auto withoutMarker = before;
-        withoutMarker.erase(Installed(marker));
-        test::MemoryFileSystem files(kInstall, kPackage);
-        for (const auto& [path, content] : withoutMarker) files.AddFile(path, content);
-        test::RecordingWindow window(kInstall);
-        test::RecordingProcesses processes(files);
-        EXPECT_EQ(RunUpdate({window, files, processes}), UpdateOutcome::NotFound);
-        ASSERT_EQ(window.messages.size(), 1u);
-        EXPECT_EQ(window.messages[0].text, "Version 3.0 or later could not be found in this folder");
-        EXPECT_TRUE(window.pointers.empty() && window.values.empty() && !window.closed);
-        EXPECT_EQ(files.Files(), withoutMarker);
-        EXPECT_TRUE(processes.started.empty());
+// Each case leaves the install and the package as they were, with the window open.
+TEST(Update, AFolderWithoutAnInstallALockedFolderOrAnUnusableListChangeNothing) {
+    const std::tuple<std::function<void(World&)>, UpdateOutcome, std::string> cases[] = {
+        {[](World& w) { w.files.Remove(Installed(kMarkerFiles.front())); },
+         UpdateOutcome::NotFound, kNotFoundMessage},
+        {[](World& w) { w.files.Remove(Installed(kMarkerFiles.back())); },
+         UpdateOutcome::NotFound, kNotFoundMessage},
+        {[](World& w) { w.files.Remove(Installed("")); }, UpdateOutcome::NotFound, kNotFoundMessage},
+        {[](World& w) { w.files.Remove(kPackage + "/FileList.txt"); }, UpdateOutcome::NotStarted,
+         "FileList.txt in the folder \"" + kPackage + "\" cannot be used: cannot open"},
+        {[](World& w) { w.files.AddFile(kPackage + "/FileList.txt", ""); },
+         UpdateOutcome::NotStarted, "cannot be used: it is empty."},
+        {[](World& w) { w.files.AddFile(kPackage + "/FileList.txt", "abc\r\na,p0\r\n"); },
+         UpdateOutcome::NotStarted, "it does not begin with the number of its last entry"},
+        {[](World& w) { w.files.AddFile(kPackage + "/FileList.txt", "-1\r\n"); },
+         UpdateOutcome::NotStarted, "it begins with a number below 0"},
+        {[](World& w) { w.files.AddFile(kPackage + "/FileList.txt", "2147483647\r\n"); },
+         UpdateOutcome::NotStarted, "too large"},
+    };
+    for (const auto& [arrange, outcome, message] : cases) {
+        World world;
+        arrange(world);
+        const auto before = world.files.Files();
+        EXPECT_EQ(world.Run(), outcome);
+        EXPECT_TRUE(world.Reports(message)) << world.Report();
+        EXPECT_EQ(world.window.messages.size(), 1u);
+        EXPECT_EQ(world.window.messages[0].pointerWhileShown, PointerShape::Default);
+        EXPECT_TRUE(world.window.values.empty() && !world.window.closed);
+        EXPECT_EQ(world.files.Files(), before);
+        EXPECT_TRUE(world.processes.started.empty());
     }
-    test::RecordingWindow elsewhere("/no/such/folder");
-    EXPECT_EQ(RunUpdate({elsewhere, files_, processes_}), UpdateOutcome::NotFound);
-    EXPECT_EQ(files_.Files(), before);
+    World world;
+    const auto other = world.files.OpenFolder(kInstall);
+    ASSERT_TRUE(other->TryLock());
+    EXPECT_EQ(world.Run(), UpdateOutcome::NotStarted);
+    EXPECT_EQ(world.Report(), "Another update of this folder is running.");
+    EXPECT_FALSE(world.files.Exists(Installed("a.txt")));
 }
 
-TEST_F(UpdateTest, FailingEntriesAreSkippedToldAndReportedInsteadOfSuccess) {
-    MakePackage({{"a.txt", "a"}, {"b.txt", "b"}, {"..\\escaped.txt", "x"}, {"d.txt", "d"},
+TEST(Update, FailingEntriesAreSkippedToldAndReportedInsteadOfSuccess) {
+    World world({{"a.txt", "a"}, {"b.txt", "b"}, {"..\\escaped.txt", "x"}, {"d.txt", "d"},
                  {"NUL .txt", "n"}, {"f.txt", "cut short"}, {"g.txt", "g"}});
-    files_.AddFile(Installed("b.txt"), "old b");
-    files_.AddFile(Installed("f.txt"), "old f");
-    files_.beforeTransfer = [this](const std::string& path, bool writing) {
+    test::MemoryFileSystem& files = world.files;
+    files.AddFile(Installed("b.txt"), "old b");
+    files.AddFile(Installed("f.txt"), "old f");
+    files.beforeTransfer = [&files](const std::string& path, bool writing) {
         if (path == kPackage + "/p1") throw std::runtime_error("the disk is bad");
-        if (path == Installed("g.txt.zelvane-partial") && writing) {
+        if (writing && path == Installed("g.txt.zelvane-partial")) {
             throw std::runtime_error("the disk is full");
         }
-        if (path == kPackage + "/p5") files_.AddFile(path, "cut");
+        if (path == kPackage + "/p5") files.AddFile(path, "cut");
     };
-    EXPECT_EQ(Run(), UpdateOutcome::Incomplete);
-    EXPECT_EQ(files_.Content(Installed("b.txt")), "old b");
-    EXPECT_EQ(files_.Content(Installed("f.txt")), "old f");
-    EXPECT_EQ(files_.Content(Installed("d.txt")), "d");
-    EXPECT_TRUE(files_.WritesOutside().empty());
-    EXPECT_EQ(window_.values, (std::vector<float>{0, 0, 3, 4}));
-    EXPECT_EQ(window_.failures.size(), 5u);
-    EXPECT_TRUE(Reports("The update is incomplete: 2 of 7 files were installed.\n"));
-    EXPECT_TRUE(Reports("Cannot copy file b.txt: the disk is bad"));
-    EXPECT_TRUE(Reports("Cannot copy file f.txt: \"p5\" changed while it was being read"));
-    EXPECT_TRUE(Reports("Cannot copy file g.txt: the disk is full"));
-    EXPECT_TRUE(Reports("Cannot copy file ..\\escaped.txt: "));
-    EXPECT_TRUE(Reports("Cannot copy file NUL .txt: "));
-    EXPECT_FALSE(Reports("a.txt"));
-    EXPECT_TRUE(window_.closed);
-    for (const auto& [path, content] : files_.Files()) EXPECT_FALSE(path.ends_with("-partial"));
-}
-
-TEST_F(UpdateTest, ManyFailuresAreAllToldButKeptInBoundedMemory) {
-    files_.AddFile(kPackage + "/FileList.txt", "49999\r\n" + std::string(100000, '\n'));
-    EXPECT_EQ(Run(), UpdateOutcome::Incomplete);
-    EXPECT_EQ(window_.failures.size(), 50000u);
-    EXPECT_TRUE(Reports("\n... and 49980 more."));
-    EXPECT_EQ(std::count(Report().begin(), Report().end(), '\n'), 2 + 20);
-    EXPECT_LE(window_.messages[0].details.size(), kFailureDetailsBudget + 100);
-    EXPECT_TRUE(window_.messages[0].details.ends_with(" more.\n"));
-}
-
-TEST_F(UpdateTest, AListEndingEarlyFailsTheRestWithoutReadingThemOneByOne) {
-    MakePackage({{"a.txt", "a"}});
-    files_.AddFile(kPackage + "/FileList.txt", "2000000000\r\n\"a.txt\",\"p0\"\r\n\"b.txt\"\r\n");
-    EXPECT_EQ(Run(), UpdateOutcome::Incomplete);
-    EXPECT_EQ(files_.Content(Installed("a.txt")), "a");
-    EXPECT_TRUE(Reports("Cannot copy file b.txt: "));
-    EXPECT_TRUE(Reports("entries 2 to 2000000000"));
-}
-
-TEST_F(UpdateTest, UnusablePackageListsStopBeforeAnythingIsWritten) {
-    const std::pair<const char*, std::optional<std::string>> cases[] = {
-        {"cannot open", std::nullopt},         {"empty", ""},
-        {"number of its last entry", "abc\r\n\"a.txt\",\"p0\"\r\n"},
-        {"below 0", "-1\r\n"},                 {"too large", "2147483647\r\n"}};
-    for (const auto& [reason, list] : cases) {
-        test::MemoryFileSystem files(kInstall, kPackage);
-        for (const char* marker : kMarkerFiles) files.AddFile(Installed(marker), "");
-        if (list) files.AddFile(kPackage + "/FileList.txt", *list);
-        const auto before = files.Files();
-        test::RecordingWindow window(kInstall);
-        test::RecordingProcesses processes(files);
-        EXPECT_EQ(RunUpdate({window, files, processes}), UpdateOutcome::NotStarted);
-        ASSERT_EQ(window.messages.size(), 1u);
-        const std::string& text = window.messages[0].text;
-        EXPECT_NE(text.find("FileList.txt in the folder \"" + kPackage), std::string::npos);
-        EXPECT_NE(text.find(reason), std::string::npos) << text;
-        EXPECT_EQ(window.messages[0].pointerWhileShown, PointerShape::Default);
-        EXPECT_FALSE(window.closed);
-        EXPECT_EQ(files.Files(), before);
-        EXPECT_TRUE(processes.started.empty());
+    EXPECT_EQ(world.Run(), UpdateOutcome::Incomplete);
+    EXPECT_EQ(files.Content(Installed("b.txt")), "old b");
+    EXPECT_EQ(files.Content(Installed("f.txt")), "old f");
+    EXPECT_EQ(files.Content(Installed("d.txt")), "d");
+    EXPECT_TRUE(files.WritesOutside().empty());
+    EXPECT_EQ(world.window.values, (std::vector<float>{0, 0, 3, 4}));
+    EXPECT_EQ(world.window.failures.size(), 5u);
+    for (const char* text : {"The update is incomplete: 2 of 7 files were installed.\n",
+                             "Cannot copy file b.txt: the disk is bad",
+                             "Cannot copy file f.txt: \"p5\" changed while it was being read",
+                             "Cannot copy file g.txt: the disk is full",
+                             "Cannot copy file ..\\escaped.txt: ", "Cannot copy file NUL .txt: "}) {
+        EXPECT_TRUE(world.Reports(text)) << text;
     }
+    EXPECT_FALSE(world.Reports("a.txt"));
+    EXPECT_TRUE(world.window.closed);
+    for (const auto& [path, content] : files.Files()) EXPECT_FALSE(path.ends_with("-partial"));
 }
 
-struct ProgramCase {
-    const char* failing;  // fails to start this many times
-    int failures;
-    int exitCode;
-    std::vector<std::string> started;
-    const char* reported;  // empty: success
-};
+TEST(Update, ManyFailuresAreAllToldButKeptInBoundedMemory) {
+    World world;
+    world.files.AddFile(kPackage + "/FileList.txt", "49999\r\n" + std::string(100000, '\n'));
+    EXPECT_EQ(world.Run(), UpdateOutcome::Incomplete);
+    EXPECT_EQ(world.window.failures.size(), 50000u);
+    EXPECT_TRUE(world.Reports("\n... and 49980 more."));
+    EXPECT_EQ(std::count(world.Report().begin(), world.Report().end(), '\n'), 2 + 20);
+    const std::string& details = world.window.messages[0].details;
+    EXPECT_LE(details.size(), kFailureDetailsBudget + 100);
+    EXPECT_TRUE(details.ends_with(" more.\n"));
 
-TEST_F(UpdateTest, ProgramsThatFailAreReportedAndTheRestStillRuns) {
+    World early;  // a list that ends early fails the rest at once, without reading them one by one
+    early.files.AddFile(kPackage + "/FileList.txt", "2000000000\r\n\"a.txt\",\"p0\"\r\nb.txt\r\n");
+    EXPECT_EQ(early.Run(), UpdateOutcome::Incomplete);
+    EXPECT_EQ(early.files.Content(Installed("a.txt")), "a");
+    EXPECT_TRUE(early.Reports("Cannot copy file b.txt: ") &&
+                early.Reports("for entries 2 to 2000000000"));
+}
+
+TEST(Update, ProgramsThatFailAreReportedAndTheRestStillRuns) {
     const std::vector<std::string> all{"regsvr32.exe", "UnpackDirs.exe", "ViewHost.exe"};
-    const ProgramCase cases[] = {
-        {"regsvr32.exe", 1, 0, {"UnpackDirs.exe", "ViewHost.exe"}, "Cannot register NavTree.ocx: "},
-        {"UnpackDirs.exe", 1, 0, {"regsvr32.exe", "ViewHost.exe"}, "UnpackDirs.exe: cannot start"},
-        {"ViewHost.exe", 1, 0, all, ""},
-        {"ViewHost.exe", 2, 0, {"regsvr32.exe", "UnpackDirs.exe"}, "ViewHost.exe: cannot start"},
-        {"", 0, 3, all,
-         "Cannot register NavTree.ocx: the registration tool ended with exit code 3"},
+    const std::tuple<std::string, int, int, std::vector<std::string>, std::string> cases[] = {
+        {"regsvr32.exe", 1, 0, {all[1], all[2]}, "Cannot register NavTree.ocx: cannot start"},
+        {"UnpackDirs.exe", 1, 0, {all[0], all[2]}, "UnpackDirs.exe: cannot start"},
+        {"ViewHost.exe", 1, 0, all, kSuccessMessage},
+        {"ViewHost.exe", 2, 0, {all[0], all[1]}, "ViewHost.exe: cannot start"},
+        {"", 0, 3, all, "Cannot register NavTree.ocx: the registration tool ended with exit code 3"},
     };
-    for (const auto& c : cases) {
-        test::MemoryFileSystem files(kInstall, kPackage);
-        for (const char* marker : kMarkerFiles) files.AddFile(Installed(marker), "");
-        files.AddFile(kPackage + "/p", "");
-        files.AddFile(kPackage + "/FileList.txt", "0\r\nx,p\r\n");
-        test::RecordingProcesses processes(files);
-        processes.failingStarts[c.failing] = c.failures;
-        for (const auto& name : all) processes.exitCodes[name] = name == "regsvr32.exe" ? c.exitCode : 9;
-        test::RecordingWindow window(kInstall);
-        const bool success = std::string(c.reported).empty();
-        EXPECT_EQ(RunUpdate({window, files, processes}),
-                  success ? UpdateOutcome::Installed : UpdateOutcome::Incomplete);
-        EXPECT_EQ(processes.Names(), c.started) << c.failing;
-        EXPECT_NE(window.messages.at(0).text.find(success ? kSuccessMessage : c.reported),
-                  std::string::npos)
-            << window.messages[0].text;
-        EXPECT_EQ(window.values.back(), 1.0f);
-        EXPECT_EQ(window.pointer, PointerShape::Default);
+    for (const auto& [failing, failures, exitCode, started, reported] : cases) {
+        World world;
+        world.processes.failingStarts[failing] = failures;
+        for (const auto& name : all) world.processes.exitCodes[name] = 9;  // not looked at
+        world.processes.exitCodes["regsvr32.exe"] = exitCode;
+        EXPECT_EQ(world.Run(), reported == kSuccessMessage ? UpdateOutcome::Installed
+                                                           : UpdateOutcome::Incomplete);
+        EXPECT_EQ(world.processes.Names(), started) << failing;
+        EXPECT_TRUE(world.Reports(reported)) << world.Report();
+        EXPECT_EQ(world.window.values.back(), 1.0f);
+        EXPECT_EQ(world.window.pointer, PointerShape::Default);
     }
 }
 
@@ -242,31 +209,32 @@ ManifestEntry EntryOf(const test::MemoryFileSystem& files, const std::string& na
     return {hash->Finish(), content.size(), name};
 }
 
-TEST_F(UpdateTest, APackagesManifestIsCheckedBeforeAndWhileFilesAreCopied) {
-    MakePackage({{"a.txt", "a"}, {"b.txt", "b"}, {"c.txt", "c"}});
-    files_.AddFile(Installed("b.txt"), "old b");
-    const std::vector entries{EntryOf(files_, "p0"), EntryOf(files_, "p1"),
-                              EntryOf(files_, "FileList.txt")};
-    files_.AddFile(kPackage + "/Package.manifest", ManifestText(entries));
-    files_.AddFile(kPackage + "/p1", Scramble("B"));  // changed after the package was made
-    EXPECT_EQ(Run(), UpdateOutcome::Incomplete);
-    EXPECT_EQ(files_.Content(Installed("a.txt")), "a");
-    EXPECT_EQ(files_.Content(Installed("b.txt")), "old b");
-    EXPECT_FALSE(files_.Exists(Installed("c.txt"))) << "not in the manifest";
-    EXPECT_TRUE(Reports("Cannot copy file b.txt: it does not match the package manifest"));
-    EXPECT_TRUE(Reports("Cannot copy file c.txt: it does not match the package manifest"));
+TEST(Update, APackagesManifestIsCheckedBeforeAndWhileFilesAreCopied) {
+    World world({{"a.txt", "a"}, {"b.txt", "b"}, {"c.txt", "c"}});
+    test::MemoryFileSystem& files = world.files;
+    files.AddFile(Installed("b.txt"), "old b");
+    const std::vector entries{EntryOf(files, "p0"), EntryOf(files, "p1"),
+                              EntryOf(files, "FileList.txt")};
+    files.AddFile(kPackage + "/Package.manifest", ManifestText(entries));
+    files.AddFile(kPackage + "/p1", Scramble("B"));  // changed after the package was made
+    EXPECT_EQ(world.Run(), UpdateOutcome::Incomplete);
+    EXPECT_EQ(files.Content(Installed("a.txt")), "a");
+    EXPECT_EQ(files.Content(Installed("b.txt")), "old b");
+    EXPECT_FALSE(files.Exists(Installed("c.txt"))) << "not in the manifest";
+    EXPECT_TRUE(world.Reports("Cannot copy file b.txt: it does not match the package manifest"));
+    EXPECT_TRUE(world.Reports("Cannot copy file c.txt: it does not match the package manifest"));
 
     const std::pair<std::vector<std::string>, const char*> refusals[] = {
         {{}, "The package list FileList.txt does not match the package manifest."},
         {{"a key"}, "The package is not signed by the vendor: it has no Package.manifest.sig."}};
-    files_.AddFile(kPackage + "/FileList.txt", "0\r\nc.txt,p2\r\n");
-    files_.ChangeDirectory(kPackage);
+    files.AddFile(kPackage + "/FileList.txt", "0\r\nc.txt,p2\r\n");
     for (const auto& [keys, message] : refusals) {
-        const auto before = files_.Files();
+        files.ChangeDirectory(kPackage);
+        const auto before = files.Files();
         test::RecordingWindow window(kInstall);
-        EXPECT_EQ(RunUpdate({window, files_, processes_, keys}), UpdateOutcome::NotStarted);
+        EXPECT_EQ(RunUpdate({window, files, world.processes, keys}), UpdateOutcome::NotStarted);
         EXPECT_EQ(window.messages.at(0).text, message);
-        EXPECT_EQ(files_.Files(), before);
+        EXPECT_EQ(files.Files(), before);
     }
 }
 
@@ -286,16 +254,16 @@ class FailingWindow final : public test::RecordingWindow {
     bool standard_;
 };
 
-TEST_F(UpdateTest, AWindowFailingMidwayEndsInAMessageThatSaysWhatWasDone) {
-    MakePackage({{"a.txt", "a"}, {"b.txt", "b"}});
+TEST(Update, AWindowFailingMidwayEndsInAMessageThatSaysWhatWasDone) {
     const std::tuple<float, bool, UpdateOutcome, const char*> cases[] = {
         {0, true, UpdateOutcome::Stopped, "The update stopped: the progress bar is gone"},
         {1, false, UpdateOutcome::StoppedPartway,
          "The update stopped: an unknown failure\n\nBefore it stopped, 2 of 2 files were "
          "installed."}};
     for (const auto& [failAt, standard, outcome, text] : cases) {
+        World world({{"a.txt", "a"}, {"b.txt", "b"}});
         FailingWindow window(failAt, standard);
-        EXPECT_EQ(RunUpdate({window, files_, processes_}), outcome);
+        EXPECT_EQ(RunUpdate({window, world.files, world.processes}), outcome);
         ASSERT_EQ(window.messages.size(), 1u);
         EXPECT_EQ(window.messages[0].text, text);
         EXPECT_EQ(window.pointer, PointerShape::Default) << "the busy pointer is put back";

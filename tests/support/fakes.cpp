@@ -126,6 +126,16 @@ void MemoryFileSystem::AddFile(const std::string& path, std::string content) {
     files_[resolved] = std::move(content);
 }
 
+void MemoryFileSystem::Remove(const std::string& path) {
+    const std::string resolved = Resolve(path);
+    std::erase_if(files_, [&](const auto& file) {
+        return file.first == resolved || file.first.starts_with(resolved + "/");
+    });
+    std::erase_if(folders_, [&](const std::string& folder) {
+        return folder == resolved || folder.starts_with(resolved + "/");
+    });
+}
+
 std::string MemoryFileSystem::Content(const std::string& path) const {
     const auto file = files_.find(Resolve(path));
     return file == files_.end() ? std::string() : file->second;

@@ -22,6 +22,8 @@ class MemoryFileSystem final : public FileSystem {
 
     void AddFolder(const std::string& path);
     void AddFile(const std::string& path, std::string content);
+    // Removes the file, or the folder with all it holds.
+    void Remove(const std::string& path);
     bool Exists(const std::string& path) const { return files_.contains(Resolve(path)); }
     std::string Content(const std::string& path) const;
     // Every file path, with its content.

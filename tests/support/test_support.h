@@ -95,6 +95,7 @@ struct Message {
     std::string title;
     PointerShape pointerWhileShown = PointerShape::Default;
     std::string details;
+    friend bool operator==(const Message&, const Message&) = default;
 };
 
 // The window side, recording every call in order.

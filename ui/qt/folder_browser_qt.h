@@ -1,6 +1,6 @@
 #pragma once
 
-#include "zelvane/platform/folder_dialog.h"
+#include "zelvane/ui/folder_dialog.h"
 
 class QWidget;
 

@@ -1,5 +1,7 @@
 #include "form1.h"
 
+#include <qdrawutil.h>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -8,11 +10,16 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStyle>
+#include <algorithm>
+#include <array>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 #include "folder_browser_qt.h"
 #include "gui_thread_window_side.h"
@@ -40,7 +47,9 @@ QFont ToQFont(const FontDescription& description) {
 
 QColor ToQColor(const Colour& colour) { return QColor(colour.red, colour.green, colour.blue); }
 
+// Buttons, check boxes among them, fill themselves with the button colour unless told otherwise.
 void PaintBackground(QWidget& widget, const Colour& colour) {
+    widget.setBackgroundRole(QPalette::Window);
     QPalette palette = widget.palette();
     palette.setColor(QPalette::Window, ToQColor(colour));
     widget.setPalette(palette);
@@ -59,15 +68,42 @@ QLabel* MakeLabel(const ControlDescription& control) {
     auto* label = new QLabel(ToQString(control.caption));
     const Qt::Alignment horizontal =
         control.alignment == TextAlignment::Right ? Qt::AlignRight : Qt::AlignLeft;
-    label->setAlignment(horizontal | Qt::AlignTop);
+    // A one-line label stands beside a box whose text Qt centres vertically; a wrapped one reads
+    // from the top.
+    label->setAlignment(horizontal | (control.wordWrap ? Qt::AlignTop : Qt::AlignVCenter));
     label->setWordWrap(control.wordWrap);
     return label;
 }
 
+// A frame drawn as Windows draws one: its etched line runs through the middle of the caption and
+// the inside shows the frame's background. Qt's own styles put the caption above the line and
+// shade the inside.
+class Frame final : public QGroupBox {
+  public:
+    using QGroupBox::QGroupBox;
+
+  protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        const QFontMetrics metrics = fontMetrics();
+        const QRect caption(kCaptionLeft - kCaptionGap, 0,
+                            metrics.horizontalAdvance(title()) + 2 * kCaptionGap, metrics.height());
+        painter.setClipRegion(QRegion(rect()).subtracted(caption));
+        qDrawShadeRect(&painter, rect().adjusted(0, metrics.height() / 2, 0, 0), palette(), true);
+        painter.setClipping(false);
+        style()->drawItemText(&painter, caption, Qt::AlignCenter, palette(), isEnabled(), title(),
+                              QPalette::WindowText);
+    }
+
+  private:
+    static constexpr int kCaptionLeft = 8;
+    static constexpr int kCaptionGap = 2;
+};
+
 QWidget* MakeWidget(const ControlDescription& control) {
     switch (control.kind) {
         case ControlKind::Frame:
-            return new QGroupBox(ToQString(control.caption));
+            return new Frame(ToQString(control.caption));
         case ControlKind::Picture: {
             auto* picture = new QLabel;
             picture->setPixmap(BannerPixmap());
@@ -125,9 +161,9 @@ void Reported(QWidget* owner, Body body) {
     try {
         body();
     } catch (const std::exception& error) {
-        ShowMessageBox(owner, error.what(), kMessageOk, "");
+        ShowMessageBox(owner, error.what(), MessageKind::Ok, "");
     } catch (...) {
-        ShowMessageBox(owner, "An unknown failure occurred.", kMessageOk, "");
+        ShowMessageBox(owner, kStoppedPrefix + std::string(kUnknownFailure), MessageKind::Ok, "");
     }
 }
 
@@ -173,12 +209,24 @@ void Form1::MakeControl(const ControlDescription& control) {
     if (control.background) PaintBackground(*widget, *control.background);
     if (!TakesFocus(control.kind)) widget->setFocusPolicy(Qt::NoFocus);
     if (auto* button = qobject_cast<QPushButton*>(widget)) {
-        // Each button's click runs the handler named after it, as Command1_Click.
-        const QByteArray handler = ToQString(control.name).toLatin1() + "_Click";
-        connect(button, &QPushButton::clicked, this,
-                [this, handler] { QMetaObject::invokeMethod(this, handler.constData()); });
+        connect(button, &QPushButton::clicked, this, ClickHandlerOf(control.name));
     }
     controls_.emplace(control.name, widget);
+}
+
+// Each button's click runs the handler named after it, as Command1_Click.
+Form1::ClickHandler Form1::ClickHandlerOf(std::string_view button) {
+    using Entry = std::pair<std::string_view, ClickHandler>;
+    static constexpr std::array kHandlers{
+        Entry{"Command1", &Form1::Command1_Click},
+        Entry{"Command2", &Form1::Command2_Click},
+        Entry{"Command3", &Form1::Command3_Click},
+    };
+    const auto found = std::ranges::find(kHandlers, button, &Entry::first);
+    if (found == kHandlers.end()) {
+        throw std::out_of_range("Form1 has no click handler for " + std::string(button));
+    }
+    return found->second;
 }
 
 QWidget& Form1::ControlNamed(std::string_view name) const {
@@ -195,7 +243,7 @@ void Form1::SetFolderDialog(std::unique_ptr<FolderDialog> dialog) {
 
 std::string Form1::PathText() { return text1_->text().toStdString(); }
 
-int Form1::SilentFlag() { return check1_->isChecked() ? 1 : 0; }
+bool Form1::SilentMode() { return check1_->isChecked(); }
 
 void Form1::SetProgressMax(float maximum) { progressBar1_->setMaximum(static_cast<int>(maximum)); }
 
@@ -207,19 +255,23 @@ void Form1::SetProgressValue(float value) {
 
 float Form1::ProgressValue() { return progressValue_; }
 
-int Form1::PointerShape() { return pointerShape_; }
+PointerShape Form1::Pointer() { return pointer_; }
 
-void Form1::SetPointerShape(int shape) {
-    if (shape != kPointerDefault && shape != kPointerHourglass) {
-        throw std::invalid_argument("Unknown pointer shape " + std::to_string(shape));
-    }
-    if (pointerShape_ != kPointerDefault) QApplication::restoreOverrideCursor();
-    if (shape == kPointerHourglass) QApplication::setOverrideCursor(Qt::WaitCursor);
-    pointerShape_ = shape;
+void Form1::SetPointer(PointerShape shape) {
+    if (pointer_ == PointerShape::Hourglass) QApplication::restoreOverrideCursor();
+    if (shape == PointerShape::Hourglass) QApplication::setOverrideCursor(Qt::WaitCursor);
+    pointer_ = shape;
 }
 
-void Form1::ShowMessage(const std::string& text, int code, const std::string& title) {
-    ShowMessageBox(this, text, code, title);
+void Form1::ShowMessage(const std::string& text, MessageKind kind, const std::string& title) {
+    ShowMessageBox(this, text, kind, title);
+}
+
+// The window lists failures in its final message only.
+void Form1::TellFailure(const std::string&) {}
+
+void Form1::ShowFailures(const FailureReport& report) {
+    ShowMessageBox(this, report.text, MessageKind::Ok, "", report.details);
 }
 
 // The window is unloaded once the update has returned, so that no call of it is left waiting.
@@ -253,13 +305,13 @@ void Form1::RunUpdateOnWorker() {
         } catch (const std::exception& error) {
             failure = error.what();
         } catch (...) {
-            failure = "an unknown failure";
+            failure = kUnknownFailure;
         }
         QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
     });
     loop.exec();
     worker.join();
-    if (!failure.empty()) throw std::runtime_error("The update stopped: " + failure);
+    if (!failure.empty()) throw std::runtime_error(kStoppedPrefix + failure);
 }
 
 void Form1::closeEvent(QCloseEvent* event) {

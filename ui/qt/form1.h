@@ -6,10 +6,10 @@
 #include <string>
 #include <string_view>
 
+#include "zelvane/engine/window_side.h"
 #include "zelvane/platform/files.h"
-#include "zelvane/platform/folder_dialog.h"
 #include "zelvane/platform/processes.h"
-#include "zelvane/platform/window_side.h"
+#include "zelvane/ui/folder_dialog.h"
 
 class QCheckBox;
 class QLineEdit;
@@ -33,19 +33,16 @@ class Form1 final : public QWidget, public WindowSide {
     void SetFolderDialog(std::unique_ptr<FolderDialog> dialog);
 
     std::string PathText() override;
-    int SilentFlag() override;
+    bool SilentMode() override;
     void SetProgressMax(float maximum) override;
     void SetProgressValue(float value) override;
     float ProgressValue() override;
-    int PointerShape() override;
-    void SetPointerShape(int shape) override;
-    void ShowMessage(const std::string& text, int code, const std::string& title) override;
+    PointerShape Pointer() override;
+    void SetPointer(PointerShape shape) override;
+    void ShowMessage(const std::string& text, MessageKind kind, const std::string& title) override;
+    void TellFailure(const std::string& line) override;
+    void ShowFailures(const FailureReport& report) override;
     void CloseWindow() override;
-
-  public slots:
-    void Command1_Click();
-    void Command2_Click();
-    void Command3_Click();
 
   signals:
     // Each value the update gives the progress bar, once the bar shows it.
@@ -56,7 +53,12 @@ class Form1 final : public QWidget, public WindowSide {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    using ClickHandler = void (Form1::*)();
+    static ClickHandler ClickHandlerOf(std::string_view button);
     void MakeControl(const ControlDescription& control);
+    void Command1_Click();
+    void Command2_Click();
+    void Command3_Click();
     void RunUpdateOnWorker();
 
     FileSystem& files_;
@@ -67,7 +69,7 @@ class Form1 final : public QWidget, public WindowSide {
     QCheckBox* check1_ = nullptr;
     QProgressBar* progressBar1_ = nullptr;
     float progressValue_ = 0;
-    int pointerShape_ = kPointerDefault;
+    PointerShape pointer_ = PointerShape::Default;
     bool updating_ = false;
     bool unloadRequested_ = false;
 };

@@ -31,10 +31,10 @@ std::string GuiThreadWindowSide::PathText() {
     return text;
 }
 
-int GuiThreadWindowSide::SilentFlag() {
-    int flag = 0;
-    OnWindowThread([&] { flag = window_.SilentFlag(); });
-    return flag;
+bool GuiThreadWindowSide::SilentMode() {
+    bool silent = false;
+    OnWindowThread([&] { silent = window_.SilentMode(); });
+    return silent;
 }
 
 void GuiThreadWindowSide::SetProgressMax(float maximum) {
@@ -51,18 +51,26 @@ float GuiThreadWindowSide::ProgressValue() {
     return value;
 }
 
-int GuiThreadWindowSide::PointerShape() {
-    int shape = 0;
-    OnWindowThread([&] { shape = window_.PointerShape(); });
+PointerShape GuiThreadWindowSide::Pointer() {
+    PointerShape shape = PointerShape::Default;
+    OnWindowThread([&] { shape = window_.Pointer(); });
     return shape;
 }
 
-void GuiThreadWindowSide::SetPointerShape(int shape) {
-    OnWindowThread([&] { window_.SetPointerShape(shape); });
+void GuiThreadWindowSide::SetPointer(PointerShape shape) {
+    OnWindowThread([&] { window_.SetPointer(shape); });
 }
 
-void GuiThreadWindowSide::ShowMessage(const std::string& text, int code, const std::string& title) {
-    OnWindowThread([&] { window_.ShowMessage(text, code, title); });
+void GuiThreadWindowSide::ShowMessage(const std::string& text, MessageKind kind,
+                                      const std::string& title) {
+    OnWindowThread([&] { window_.ShowMessage(text, kind, title); });
+}
+
+// The window lists failures in its final message only, so they need not cross threads one by one.
+void GuiThreadWindowSide::TellFailure(const std::string&) {}
+
+void GuiThreadWindowSide::ShowFailures(const FailureReport& report) {
+    OnWindowThread([&] { window_.ShowFailures(report); });
 }
 
 void GuiThreadWindowSide::CloseWindow() {

@@ -4,7 +4,7 @@
 #include <exception>
 #include <string>
 
-#include "zelvane/platform/window_side.h"
+#include "zelvane/engine/window_side.h"
 
 namespace zelvane::ui {
 
@@ -17,13 +17,15 @@ class GuiThreadWindowSide final : public WindowSide {
         : window_(window), windowObject_(windowObject) {}
 
     std::string PathText() override;
-    int SilentFlag() override;
+    bool SilentMode() override;
     void SetProgressMax(float maximum) override;
     void SetProgressValue(float value) override;
     float ProgressValue() override;
-    int PointerShape() override;
-    void SetPointerShape(int shape) override;
-    void ShowMessage(const std::string& text, int code, const std::string& title) override;
+    PointerShape Pointer() override;
+    void SetPointer(PointerShape shape) override;
+    void ShowMessage(const std::string& text, MessageKind kind, const std::string& title) override;
+    void TellFailure(const std::string& line) override;
+    void ShowFailures(const FailureReport& report) override;
     void CloseWindow() override;
 
   private:

@@ -1,24 +1,22 @@
 #include "message_box.h"
 
 #include <QMessageBox>
+#include <QRect>
 #include <QString>
-#include <stdexcept>
 
-#include "zelvane/platform/window_side.h"
 #include "zelvane/ui/form_description.h"
 
 namespace zelvane::ui {
 namespace {
 
-QMessageBox::Icon IconFor(int code) {
-    switch (code) {
-        case kMessageOk:
+QMessageBox::Icon IconFor(MessageKind kind) {
+    switch (kind) {
+        case MessageKind::Ok:
             return QMessageBox::NoIcon;
-        case kMessageInformation:
+        case MessageKind::Information:
             return QMessageBox::Information;
-        default:
-            throw std::invalid_argument("Unknown message box code " + std::to_string(code));
     }
+    return QMessageBox::NoIcon;
 }
 
 // Qt breaks lines only at line feeds.
@@ -29,12 +27,30 @@ QString DisplayedText(const std::string& text) {
     return displayed;
 }
 
+// Centred over its owner. Qt's own placement lifts the box by the height it guesses for a title
+// bar: 40 pixels where no window manager draws one.
+class CentredMessageBox final : public QMessageBox {
+  public:
+    using QMessageBox::QMessageBox;
+
+  protected:
+    void showEvent(QShowEvent* event) override {
+        QMessageBox::showEvent(event);  // sizes the box
+        if (parentWidget() == nullptr) return;
+        QRect centred(QPoint(), size());
+        centred.moveCenter(parentWidget()->window()->geometry().center());
+        setGeometry(centred);
+    }
+};
+
 }  // namespace
 
-void ShowMessageBox(QWidget* owner, const std::string& text, int code, const std::string& title) {
+void ShowMessageBox(QWidget* owner, const std::string& text, MessageKind kind,
+                    const std::string& title, const std::string& details) {
     const std::string shownTitle = title.empty() ? std::string(kApplicationTitle) : title;
-    QMessageBox box(IconFor(code), QString::fromStdString(shownTitle), DisplayedText(text),
-                    QMessageBox::Ok, owner);
+    CentredMessageBox box(IconFor(kind), QString::fromStdString(shownTitle), DisplayedText(text),
+                          QMessageBox::Ok, owner);
+    if (!details.empty()) box.setDetailedText(QString::fromStdString(details));
     box.setTextFormat(Qt::PlainText);
     box.setWindowModality(Qt::ApplicationModal);
     box.exec();

@@ -6,8 +6,8 @@ class Form1;
 
 namespace XPLook {
 
-// Start-up: shows the window without waiting for it, then the backup notice over it, and leaves
-// the focus on Install.
+// Start-up: shows the window, then, once it has been placed, the backup notice centred over it,
+// and leaves the focus on Install.
 void Main(Form1& form);
 
 }  // namespace XPLook
