@@ -1,29 +1,30 @@
 #!/usr/bin/env bash
 # The real zelvane-updater.exe under Wine on a virtual display, driven with the keyboard and the
-# mouse as a person would: a full update into C:\Program Files\Zelvane of the Wine prefix, and a
-# folder that lacks its ninth marker file.
+# mouse as a person would: a full update into C:\Program Files\Zelvane of the Wine prefix, during
+# which the window must go on answering, and a folder that lacks its ninth marker file. The
+# window is read back from the screen and measured against its description at 96 DPI, then at
+# 144 DPI in a second, fresh prefix on a larger screen of its own.
 # Usage: updater_e2e.sh BUILD_DIR, with WINEPREFIX naming a prefix that wineboot has made and
 # DISPLAY a display that every Wine program of that prefix has used (see scripts/test-windows).
+# The script runs itself again as updater_e2e.sh BUILD_DIR TEXT_HEIGHT_AT_96_DPI for 144 DPI.
 set -euo pipefail
 build="$(cd "$1" && pwd)"
 : "${WINEPREFIX:?set WINEPREFIX to a Wine prefix made for this test run}"
 : "${DISPLAY:?run under a display, such as xvfb-run}"
 export WINEDEBUG="${WINEDEBUG:--all}"
 wine=/usr/lib/wine/wine64
-drive_c="$WINEPREFIX/drive_c"
-install="$drive_c/Program Files/Zelvane"
+banner="$(dirname "${BASH_SOURCE[0]}")/../../ui/banner/banner.bmp"
 work="$(mktemp -d /tmp/zelvane-e2e-XXXXXX)"
 trap 'rm -rf "$work"' EXIT
+dpi=96
 markers=(engine.exe catalog_ix.exe Tray_In_kb.exe Tray_Out_kb.exe scan_ix.exe
     Reel_edit_km.exe ReelScan_ix.exe SparkField_kf.exe RippleShift_kf.exe)
 
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
-}
+fail() { echo "FAIL: $*" >&2; exit 1; }
 
 make_install() {
-    rm -rf "$install" "$drive_c/record.log"
+    install="$WINEPREFIX/drive_c/Program Files/Zelvane"
+    rm -rf "$install" "$WINEPREFIX/drive_c/record.log"
     mkdir -p "$install/Help"
     for marker in "${markers[@]}"; do echo "version 3.0" >"$install/$marker"; done
     cp "$build/tests/NavTree.ocx" "$install/NavTree.ocx"
@@ -54,6 +55,13 @@ wait_window() {
     fail "no window \"$1\""
 }
 
+wait_gone() {  # wait_gone WINDOW: Wine unmaps a closed window a while after it closed
+    for _ in $(seq 1 100); do
+        xwininfo -id "$1" 2>/dev/null | grep -q IsViewable || return 0
+        sleep 0.2
+    done
+}
+
 press() {  # press WINDOW KEY...
     local window="$1"
     shift
@@ -73,6 +81,7 @@ click_ok() {
     sleep 0.5
     eval "$(xdotool getwindowgeometry --shell "$1")"
     click "$1" $((WIDTH / 2)) $((HEIGHT - 20))
+    wait_gone "$1"
 }
 
 start_updater() {
@@ -82,6 +91,7 @@ start_updater() {
     notice="$(wait_window "Zelvane update")"
     form="$(wait_window "Zelvane \(3.x\) updater \(rev2.02\)")"
     press "$notice" Return
+    wait_gone "$notice"
 }
 
 wait_for_exit() {
@@ -92,12 +102,57 @@ wait_for_exit() {
     fail "the updater is still running"
 }
 
+# Twips of the description as pixels at $dpi, rounded as Windows' MulDiv rounds.
+px() { echo $((($1 * dpi + 720) / 1440)); }
+
+# The screen's area for twips LEFT TOP WIDTH HEIGHT of the client area, as WxH+X+Y.
+area() { echo "$(px "$3")x$(px "$4")+$((x0 + $(px "$1")))+$((y0 + $(px "$2")))"; }
+
+# The height of the dark pixels (the text) in a screen area, and the screen row below them.
+ink() {
+    local height y
+    IFS='x+' read -r _ height _ y <<<"$(convert "$work/screen.png" -crop "$1" +repage \
+        -colorspace gray -threshold 50% -negate -format %@ info:)"
+    echo "$height $((${1##*+} + y + height))"
+}
+
+# The window read from the screen at $dpi: the client area is where its grey 221 is; the
+# grey shows inside the frame, beside Silent mode and beside Path; Path stands on the path
+# box's baseline; the banner is in place. Sets cancel_text to the Cancel text's height.
+check_window() {  # check_window CLIENT_SIZE BANNER_LIMIT
+    import -window root "$work/screen.png"
+    local box label path_box x y
+    box="$(convert "$work/screen.png" -fill black +opaque 'rgb(221,221,221)' -format %@ info:)"
+    [[ "$box" == "$1+"* ]] || fail "the client area at $dpi DPI is $box, not $1"
+    IFS='+' read -r _ x0 y0 <<<"$box"
+    for spot in "300 5300" "9375 6285" "5865 4635"; do
+        read -r x y <<<"$spot"
+        [[ "$(convert "$work/screen.png" -format \
+            "%[hex:p{$((x0 + $(px "$x"))),$((y0 + $(px "$y")))}]" info:)" == DDDDDD ]] ||
+            fail "not the window's grey at twips $spot at $dpi DPI"
+    done
+    read -r _ label <<<"$(ink "$(area 5850 4620 855 255)")"
+    read -r _ path_box <<<"$(ink "$(area 6840 4620 450 255)")"  # C:\ in the path box
+    ((label == path_box)) || fail "Path ends on row $label, the path box's text on $path_box"
+    read -r cancel_text _ <<<"$(ink "$(area 9090 7110 1335 255)")"
+    convert "$banner" -resize "$(px 9870)x$(px 4740)!" -crop "$(px 9870)x$(px 4170)+0+0" \
+        +repage "$work/banner.png"  # the banner above the path row
+    convert "$work/screen.png" -crop "$(area 360 420 9870 4170)" +repage "$work/shown.png"
+    compare -metric RMSE "$work/shown.png" "$work/banner.png" null: 2>"$work/rmse" || true
+    awk -v limit="$2" '{ gsub(/[()]/, "", $2); exit !($2 <= limit) }' "$work/rmse" ||
+        fail "the banner at $dpi DPI differs: $(cat "$work/rmse")"
+}
+
 full_update() {
     make_install
-    start_updater
+    ZELVANE_RECORD_SLEEP_MS=3000 start_updater
+    check_window 709x500 0
     # Silent mode sits just before Install in tab order; Space checks it, then Install.
     press "$form" shift+Tab space Tab
     press "$form" Return
+    # The post-install programs take three seconds each; the window answers meanwhile.
+    "$wine" "$build/tests/window-answers.exe" || fail "the window did not answer during the update"
+    ! grep -q ViewHost "$WINEPREFIX/drive_c/record.log" 2>/dev/null || fail "answered too late"
     click_ok "$(wait_window "Zelvane updater")"
     wait_for_exit
     diff "$install/engine.exe" "$work/product/engine.exe" >/dev/null || fail "engine.exe"
@@ -106,7 +161,7 @@ full_update() {
     [[ "$(cat "$install/NavTree.ocx.registered")" == $'DllRegisterServer\r' ]] ||
         fail "NavTree.ocx was not registered once"
     local records
-    records="$(cut -f1,2 "$drive_c/record.log")"
+    records="$(cut -f1,2 "$WINEPREFIX/drive_c/record.log")"
     [[ "$records" == $'UnpackDirs.exe\tC:\\Program Files\\Zelvane\nViewHost.exe\tC:\\Program Files\\Zelvane' ]] ||
         fail "post-install programs: $records"
     echo "full update: ok"
@@ -121,13 +176,36 @@ missing_ninth_marker() {
     sleep 1
     kill -0 "$updater" 2>/dev/null || fail "the window closed after the not-found message"
     [[ "$(cat "$install/engine.exe")" == "version 3.0" ]] || fail "engine.exe was changed"
-    [[ ! -e "$install/NavTree.ocx.registered" && ! -e "$drive_c/record.log" ]] ||
+    [[ ! -e "$install/NavTree.ocx.registered" && ! -e "$WINEPREFIX/drive_c/record.log" ]] ||
         fail "something ran"
     click "$form" 650 482  # Cancel
     wait_for_exit
     echo "missing ninth marker: ok"
 }
 
-make_package
-full_update
-missing_ninth_marker
+# Fonts follow the DPI: the text is 1.5 times as tall, not the same size on a larger window.
+at_144_dpi() {  # at_144_dpi CANCEL_TEXT_HEIGHT_AT_96_DPI
+    export WINEPREFIX="$work/prefix"
+    trap '/usr/lib/wine/wineserver -k 2>/dev/null || true; rm -rf "$work"' EXIT
+    "$wine" wineboot --init >/dev/null 2>&1
+    "$wine" reg add 'HKEY_CURRENT_USER\Control Panel\Desktop' /v LogPixels /t REG_DWORD \
+        /d 144 /f >/dev/null 2>&1
+    dpi=144
+    mkdir -p "$work/package"
+    start_updater
+    check_window 1064x750 0.03
+    ((cancel_text * 10 >= $1 * 13 && cancel_text * 10 <= $1 * 17)) ||
+        fail "Cancel's text is $cancel_text pixels tall at 144 DPI, $1 at 96 DPI"
+    click "$form" "$(px 9750)" "$(px 7230)"  # Cancel
+    wait_for_exit
+    echo "window at 144 DPI: ok"
+}
+
+if [[ $# -eq 2 ]]; then
+    at_144_dpi "$2"
+else
+    make_package
+    full_update
+    missing_ninth_marker
+    xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$build" "$cancel_text"
+fi

@@ -1,8 +1,6 @@
-#include <cstring>
-#include <memory>
-#include <stdexcept>
+#include "folder_dialog_win32.h"
 
-#include "zelvane/win32/folder_dialog.h"
+#include "zelvane/platform/unique_resource.h"
 #include "zelvane/win32/text.h"
 
 // The shell's headers need the Windows API declared first.
@@ -12,21 +10,20 @@
 #include <shlobj.h>
 // clang-format on
 
-namespace zelvane::win32 {
+namespace zelvane::ui {
 namespace {
 
-// Only file-system folders, not below the domain, validated, in the resizable new style.
-constexpr UINT kBrowseFlags = 0x63;
+constexpr UINT kBrowseFlags =
+    BIF_RETURNONLYFSDIRS | BIF_DONTGOBELOWDOMAIN | BIF_VALIDATE | BIF_NEWDIALOGSTYLE;
 
-struct LocalFreer {
-    void operator()(void* block) const { ::LocalFree(block); }
+// The shell's list of the chosen item, freed with COM's allocator.
+struct ItemListTraits {
+    using Type = ITEMIDLIST*;
+    static Type None() { return nullptr; }
+    static bool Valid(Type items) { return items != nullptr; }
+    static void Release(Type items) { ::CoTaskMemFree(items); }
 };
-using LocalBlock = std::unique_ptr<void, LocalFreer>;
-
-struct ItemListFreer {
-    void operator()(ITEMIDLIST* items) const { ::CoTaskMemFree(items); }
-};
-using ItemList = std::unique_ptr<ITEMIDLIST, ItemListFreer>;
+using ItemList = UniqueResource<ItemListTraits>;
 
 // The new dialog style needs COM on this thread for as long as the dialog is open.
 class ComApartment {
@@ -42,19 +39,10 @@ class ComApartment {
     HRESULT result_;
 };
 
-// Selects the start folder, whose block lpData points to, once the dialog is ready.
+// Selects the start folder, the text that lpData points to, once the dialog is ready.
 int CALLBACK BrowseCallback(HWND hwnd, UINT uMsg, LPARAM, LPARAM lpData) {
     if (uMsg == BFFM_INITIALIZED) ::SendMessageW(hwnd, BFFM_SETSELECTIONW, TRUE, lpData);
     return 0;
-}
-
-// The start folder with its terminating zero, in a zero-filled block of its own.
-LocalBlock StartFolderBlock(const std::wstring& startFolder) {
-    const std::size_t size = (startFolder.size() + 1) * sizeof(wchar_t);
-    LocalBlock block(::LocalAlloc(LPTR, size));
-    if (!block) throw std::bad_alloc();
-    std::memcpy(block.get(), startFolder.c_str(), size);
-    return block;
 }
 
 }  // namespace
@@ -62,22 +50,21 @@ LocalBlock StartFolderBlock(const std::wstring& startFolder) {
 std::string ShellFolderDialog::BrowseForFolder(const std::string& prompt,
                                                const std::string& startFolder) {
     const ComApartment com;
-    const std::wstring title = Wide(prompt);
+    const std::wstring title = win32::Wide(prompt);
+    const std::wstring start = win32::Wide(startFolder);
     BROWSEINFOW browse{};
     browse.hwndOwner = owner_;
     browse.lpszTitle = title.c_str();
     browse.ulFlags = kBrowseFlags;
-    LocalBlock start;
-    if (!startFolder.empty()) {
-        start = StartFolderBlock(Wide(startFolder));
+    if (!start.empty()) {
         browse.lpfn = BrowseCallback;
-        browse.lParam = reinterpret_cast<LPARAM>(start.get());
+        browse.lParam = reinterpret_cast<LPARAM>(start.c_str());
     }
     const ItemList chosen(::SHBrowseForFolderW(&browse));
-    if (!chosen) return {};
+    if (!chosen.Valid()) return {};
     wchar_t path[MAX_PATH] = {};
-    ::SHGetPathFromIDListW(chosen.get(), path);
-    return Utf8(path);
+    ::SHGetPathFromIDListW(chosen.Get(), path);
+    return win32::Utf8(path);
 }
 
-}  // namespace zelvane::win32
+}  // namespace zelvane::ui

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "zelvane/platform/folder_dialog.h"
+#include "zelvane/ui/folder_dialog.h"
 #include "zelvane/win32/windows.h"
 
-namespace zelvane::win32 {
+namespace zelvane::ui {
 
 // The shell's folder dialog, modal to its owner window.
 class ShellFolderDialog final : public FolderDialog {
@@ -15,4 +15,4 @@ class ShellFolderDialog final : public FolderDialog {
     HWND owner_;
 };
 
-}  // namespace zelvane::win32
+}  // namespace zelvane::ui

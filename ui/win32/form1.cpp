@@ -4,12 +4,15 @@
 #include <stdexcept>
 
 #include "common_controls.h"
+#include "dpi.h"
+#include "folder_dialog_win32.h"
+#include "message_box.h"
 #include "resource.h"
+#include "window_thread_side.h"
 #include "zelvane/engine/update.h"
 #include "zelvane/platform/files.h"
 #include "zelvane/platform/processes.h"
 #include "zelvane/ui/folder_browser.h"
-#include "zelvane/win32/folder_dialog.h"
 #include "zelvane/win32/text.h"
 
 namespace zelvane::ui {
@@ -21,24 +24,45 @@ using win32::Wide;
 constexpr wchar_t kWindowClass[] = L"ZelvaneUpdaterForm1";
 constexpr DWORD kFixedFrame = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 constexpr int kFirstControlId = 100;  // clear of IDOK and IDCANCEL, which dialog keys send
-constexpr int kLayoutDpi = 96;
+constexpr int kTwipsPerInch = 1440;
+constexpr double kPointsPerInch = 72;
+// Posted by the update's thread when the update has returned.
+constexpr UINT kUpdateFinished = kRunOnWindowThread + 1;
 
 struct ControlClass {
     const wchar_t* name;
     DWORD style;
 };
 
+// The text box on the row of a label that keeps to one line, in the same container; nullptr
+// for any other control.
+const ControlDescription* BoxBeside(const ControlDescription& label) {
+    if (label.kind != ControlKind::Label || label.wordWrap) return nullptr;
+    const int middle = label.twips.top + label.twips.height / 2;
+    for (const auto& control : Controls()) {
+        if (control.kind == ControlKind::TextBox && control.container == label.container &&
+            control.twips.top <= middle && middle < control.twips.top + control.twips.height) {
+            return &control;
+        }
+    }
+    return nullptr;
+}
+
+// A label beside a text box is drawn here, on the baseline of the box's text.
+DWORD LabelStyle(const ControlDescription& control) {
+    if (BoxBeside(control)) return SS_OWNERDRAW;
+    if (control.alignment == TextAlignment::Right) return SS_RIGHT;
+    return control.wordWrap ? SS_LEFT : SS_LEFTNOWORDWRAP;
+}
+
 ControlClass ClassOf(const ControlDescription& control) {
-    const DWORD alignment = control.alignment == TextAlignment::Right ? SS_RIGHT
-                            : control.wordWrap                        ? SS_LEFT
-                                                                      : SS_LEFTNOWORDWRAP;
     switch (control.kind) {
         case ControlKind::Frame:
             return {L"BUTTON", BS_GROUPBOX};
         case ControlKind::Picture:
-            return {L"STATIC", SS_BITMAP};
+            return {L"STATIC", SS_OWNERDRAW};  // the banner, drawn here to the control's size
         case ControlKind::Label:
-            return {L"STATIC", alignment | SS_NOPREFIX};
+            return {L"STATIC", LabelStyle(control) | SS_NOPREFIX};
         case ControlKind::TextBox:
             return {L"EDIT", ES_AUTOHSCROLL | WS_BORDER};
         case ControlKind::PushButton:
@@ -52,16 +76,24 @@ ControlClass ClassOf(const ControlDescription& control) {
     throw std::logic_error("unknown control kind");
 }
 
-// A control's rectangle in the window's client area: controls in a frame are placed relative to
-// the frame's top left corner.
-PixelRect ClientRect(const ControlDescription& control) {
-    PixelRect rect = control.Pixels();
+int Pixels(int twips, int dpi) { return ::MulDiv(twips, dpi, kTwipsPerInch); }
+
+SIZE ClientSize(int dpi) {
+    const TwipsRect& client = Form().clientTwips;
+    return {Pixels(client.width, dpi), Pixels(client.height, dpi)};
+}
+
+// A control's rectangle in the window's client area at dpi: controls in a frame are placed
+// relative to the frame's top left corner.
+PixelRect ClientRect(const ControlDescription& control, int dpi) {
+    TwipsRect twips = control.twips;
     if (control.container != kFormName) {
-        const PixelRect frame = ui::Control(control.container).Pixels();
-        rect.left += frame.left;
-        rect.top += frame.top;
+        const TwipsRect& frame = ui::Control(control.container).twips;
+        twips.left += frame.left;
+        twips.top += frame.top;
     }
-    return rect;
+    return {Pixels(twips.left, dpi), Pixels(twips.top, dpi), Pixels(twips.width, dpi),
+            Pixels(twips.height, dpi)};
 }
 
 // Top to bottom: the controls that take the focus, in tab order (the dialog keys follow this
@@ -82,6 +114,23 @@ bool IsPushButton(HWND control) {
            (::GetWindowLongW(control, GWL_STYLE) & BS_TYPEMASK) <= BS_DEFPUSHBUTTON;
 }
 
+bool IsKeyboardOrClientMouse(UINT message) {
+    return (message >= WM_KEYFIRST && message <= WM_KEYLAST) ||
+           (message >= WM_MOUSEFIRST && message <= WM_MOUSELAST);
+}
+
+int Ascent(HDC context, HGDIOBJ font) {
+    const HGDIOBJ formerFont = ::SelectObject(context, font);
+    TEXTMETRICW metrics{};
+    ::GetTextMetricsW(context, &metrics);
+    ::SelectObject(context, formerFont);
+    return metrics.tmAscent;
+}
+
+HGDIOBJ FontOf(HWND control) {
+    return reinterpret_cast<HGDIOBJ>(::SendMessageW(control, WM_GETFONT, 0, 0));
+}
+
 std::wstring WindowText(HWND window) {
     std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(window)) + 1, L'\0');
     text.resize(static_cast<std::size_t>(
@@ -93,17 +142,24 @@ std::wstring WindowText(HWND window) {
 
 Form1::Form1(HINSTANCE instance)
     : instance_(instance), background_(::CreateSolidBrush(Form().background.Value())) {
-    banner_.reset(
+    banner_.Reset(
         ::LoadImageW(instance_, MAKEINTRESOURCEW(IDB_BANNER), IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
-    if (!banner_) win32::ThrowLastError("cannot load", "the banner picture");
+    if (!banner_.Valid()) win32::ThrowLastError("cannot load", "the banner picture");
     RegisterWindowClass();
     CreateFormWindow();
     CreateControls();
     StackControls();
+    const int dpi = WindowDpi(window_);
+    const SIZE size = WindowSizeFor(ClientSize(dpi), kFixedFrame, dpi);
+    ::SetWindowPos(window_, nullptr, 0, 0, size.cx, size.cy,
+                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    LayOut(dpi);
 }
 
+// The window cannot close while an update runs, so the worker has returned or is about to.
 Form1::~Form1() {
     if (window_) ::DestroyWindow(window_);
+    if (worker_.joinable()) worker_.join();
 }
 
 void Form1::RegisterWindowClass() const {
@@ -118,38 +174,30 @@ void Form1::RegisterWindowClass() const {
     }
 }
 
+// Made without a size: its size depends on the DPI of the monitor it turns out to be on.
 void Form1::CreateFormWindow() {
-    const PixelRect client = Form().ClientPixels();
-    RECT frame{0, 0, client.width, client.height};
-    ::AdjustWindowRectEx(&frame, kFixedFrame, FALSE, 0);
-    window_ = ::CreateWindowExW(0, kWindowClass, Wide(Form().title).c_str(), kFixedFrame,
-                                CW_USEDEFAULT, CW_USEDEFAULT, frame.right - frame.left,
-                                frame.bottom - frame.top, nullptr, nullptr, instance_, this);
+    window_ =
+        ::CreateWindowExW(0, kWindowClass, Wide(Form().title).c_str(), kFixedFrame, CW_USEDEFAULT,
+                          CW_USEDEFAULT, 0, 0, nullptr, nullptr, instance_, this);
     if (!window_) win32::ThrowLastError("cannot create the window", "Form1");
 }
 
 void Form1::CreateControls() {
     int id = kFirstControlId;
     for (const auto& control : Controls()) {
-        const HWND created = CreateControl(control, id++);
-        controls_.emplace(control.name, created);
-        ::SendMessageW(created, WM_SETFONT, reinterpret_cast<WPARAM>(Font(control.font)), FALSE);
+        controls_.emplace(control.name, CreateControl(control, id++));
     }
-    ::SendMessageW(Control("Image1"), STM_SETIMAGE, IMAGE_BITMAP,
-                   reinterpret_cast<LPARAM>(banner_.get()));
     ::SendMessageW(Control("Check1"), BM_SETCHECK, ui::Control("Check1").initialValue, 0);
     ::SendMessageW(Control("ProgressBar1"), PBM_SETRANGE32, 0, 0);
 }
 
 HWND Form1::CreateControl(const ControlDescription& control, int id) {
     const ControlClass controlClass = ClassOf(control);
-    const PixelRect rect = ClientRect(control);
     const DWORD style = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | controlClass.style |
                         (TakesFocus(control.kind) ? WS_TABSTOP : 0);
-    const HWND created =
-        ::CreateWindowExW(0, controlClass.name, Wide(control.caption).c_str(), style, rect.left,
-                          rect.top, rect.width, rect.height, window_,
-                          reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance_, nullptr);
+    const HWND created = ::CreateWindowExW(
+        0, controlClass.name, Wide(control.caption).c_str(), style, 0, 0, 0, 0, window_,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance_, nullptr);
     if (!created) win32::ThrowLastError("cannot create the control", std::string(control.name));
     return created;
 }
@@ -161,21 +209,34 @@ void Form1::StackControls() {
     }
 }
 
-HFONT Form1::Font(const FontDescription& font) {
+// Places and sizes every control from its twips, with its font, at dpi.
+void Form1::LayOut(int dpi) {
+    // The controls let go of the fonts for the former DPI before these are deleted.
+    const auto formerFonts = std::exchange(fonts_, {});
+    for (const auto& control : Controls()) {
+        const PixelRect rect = ClientRect(control, dpi);
+        const HWND handle = Control(control.name);
+        ::SetWindowPos(handle, nullptr, rect.left, rect.top, rect.width, rect.height,
+                       SWP_NOZORDER | SWP_NOACTIVATE);
+        ::SendMessageW(handle, WM_SETFONT, reinterpret_cast<WPARAM>(Font(control.font, dpi)), TRUE);
+    }
+}
+
+HFONT Form1::Font(const FontDescription& font, int dpi) {
     for (const auto& [description, created] : fonts_) {
         if (description->family == font.family && description->points == font.points &&
             description->weight == font.weight) {
-            return static_cast<HFONT>(created.get());
+            return static_cast<HFONT>(created.Get());
         }
     }
-    const int height = -static_cast<int>(std::lround(font.points * kLayoutDpi / 72.0));
+    const int height = -static_cast<int>(std::lround(font.points * dpi / kPointsPerInch));
     GdiObject created(::CreateFontW(height, 0, 0, 0, font.weight, FALSE, FALSE, FALSE,
                                     DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
                                     DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
                                     Wide(font.family).c_str()));
-    if (!created) win32::ThrowLastError("cannot create the font", std::string(font.family));
+    if (!created.Valid()) win32::ThrowLastError("cannot create the font", std::string(font.family));
     fonts_.emplace_back(&font, std::move(created));
-    return static_cast<HFONT>(fonts_.back().second.get());
+    return static_cast<HFONT>(fonts_.back().second.Get());
 }
 
 HWND Form1::Control(std::string_view name) const { return controls_.at(name); }
@@ -193,8 +254,12 @@ void Form1::Show() {
     ::SetFocus(Control(InitialFocus()));
 }
 
-bool Form1::HandleDialogKey(MSG& message) {
-    return window_ && ::IsDialogMessageW(window_, &message);
+// While an update runs, the keyboard and clicks in the window do nothing; its frame still moves,
+// and closing it is refused.
+bool Form1::PreTranslate(MSG& message) {
+    if (!window_ || (message.hwnd != window_ && !::IsChild(window_, message.hwnd))) return false;
+    if (Updating() && IsKeyboardOrClientMouse(message.message)) return true;
+    return ::IsDialogMessageW(window_, &message);
 }
 
 LRESULT CALLBACK Form1::WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -211,13 +276,18 @@ LRESULT CALLBACK Form1::WindowProcedure(HWND window, UINT message, WPARAM wParam
     } catch (const std::exception& error) {
         form->ReportFailure(error.what());
     } catch (...) {
-        form->ReportFailure("an unknown failure");
+        form->ReportFailure(kUnknownFailure);
     }
     return 0;
 }
 
 LRESULT Form1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
+        case kRunOnWindowThread:
+            return RunCarriedCall(lParam);
+        case kUpdateFinished:
+            EndUpdate();
+            return 0;
         case WM_COMMAND:
             OnCommand(LOWORD(wParam));
             return 0;
@@ -225,14 +295,20 @@ LRESULT Form1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             RECT client{};
             ::GetClientRect(window_, &client);
             ::FillRect(reinterpret_cast<HDC>(wParam), &client,
-                       static_cast<HBRUSH>(background_.get()));
+                       static_cast<HBRUSH>(background_.Get()));
             return 1;
         }
         case WM_CTLCOLORSTATIC:
         case WM_CTLCOLORBTN:
             return ControlColour(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));
+        case WM_DRAWITEM:
+            DrawItem(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
+            return TRUE;
+        case WM_DPICHANGED:
+            OnDpiChanged(LOWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
+            return 0;
         case WM_SETCURSOR:
-            if (pointer_ != kPointerHourglass) break;
+            if (pointer_ != PointerShape::Hourglass) break;
             ::SetCursor(::LoadCursorW(nullptr, IDC_WAIT));
             return TRUE;
         case WM_ACTIVATE:
@@ -243,6 +319,9 @@ LRESULT Form1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
                 ::SetFocus(focusWhenInactive_);
                 return 0;
             }
+            break;
+        case WM_CLOSE:
+            if (Updating()) return 0;  // closing the window mid-update would stop it halfway
             break;
         case WM_DESTROY:
             window_ = nullptr;
@@ -259,7 +338,57 @@ LRESULT Form1::ControlColour(HDC context, HWND control) {
                                 reinterpret_cast<LPARAM>(control));
     }
     ::SetBkColor(context, description->background->Value());
-    return reinterpret_cast<LRESULT>(background_.get());
+    return reinterpret_cast<LRESULT>(background_.Get());
+}
+
+void Form1::DrawItem(const DRAWITEMSTRUCT& item) const {
+    const ControlDescription* description = DescriptionOf(item.hwndItem);
+    if (!description) return;
+    if (description->kind == ControlKind::Picture) DrawBanner(item);
+    if (const ControlDescription* box = BoxBeside(*description)) {
+        DrawLabelBeside(item, *description, Control(box->name));
+    }
+}
+
+// A one-line text box draws its text from the top of its formatting rectangle.
+void Form1::DrawLabelBeside(const DRAWITEMSTRUCT& item, const ControlDescription& label,
+                            HWND box) const {
+    RECT boxText{};
+    ::SendMessageW(box, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&boxText));
+    ::MapWindowPoints(box, item.hwndItem, reinterpret_cast<POINT*>(&boxText), 2);
+    const int baseline = boxText.top + Ascent(item.hDC, FontOf(box));
+    ::FillRect(item.hDC, &item.rcItem, static_cast<HBRUSH>(background_.Get()));
+    const HGDIOBJ formerFont = ::SelectObject(item.hDC, FontOf(item.hwndItem));
+    RECT text = item.rcItem;
+    text.top = baseline - Ascent(item.hDC, FontOf(item.hwndItem));
+    ::SetBkMode(item.hDC, TRANSPARENT);
+    ::SetTextColor(item.hDC, ::GetSysColor(COLOR_WINDOWTEXT));
+    const UINT alignment = label.alignment == TextAlignment::Right ? DT_RIGHT : DT_LEFT;
+    ::DrawTextW(item.hDC, WindowText(item.hwndItem).c_str(), -1, &text,
+                alignment | DT_SINGLELINE | DT_NOPREFIX | DT_NOCLIP);
+    ::SelectObject(item.hDC, formerFont);
+}
+
+// The banner fills its control, smoothly scaled; at its own size it is copied pixel for pixel.
+void Form1::DrawBanner(const DRAWITEMSTRUCT& item) const {
+    BITMAP bitmap{};
+    ::GetObjectW(banner_.Get(), sizeof bitmap, &bitmap);
+    const MemoryDc source(::CreateCompatibleDC(item.hDC));
+    const HGDIOBJ formerBitmap = ::SelectObject(source.Get(), banner_.Get());
+    ::SetStretchBltMode(item.hDC, HALFTONE);
+    ::SetBrushOrgEx(item.hDC, 0, 0, nullptr);
+    ::StretchBlt(item.hDC, item.rcItem.left, item.rcItem.top, item.rcItem.right - item.rcItem.left,
+                 item.rcItem.bottom - item.rcItem.top, source.Get(), 0, 0, bitmap.bmWidth,
+                 bitmap.bmHeight, SRCCOPY);
+    ::SelectObject(source.Get(), formerBitmap);
+}
+
+// The window moved to a monitor of another DPI: Windows suggests where it goes and how large.
+void Form1::OnDpiChanged(int dpi, const RECT& suggested) {
+    ::SetWindowPos(window_, nullptr, suggested.left, suggested.top,
+                   suggested.right - suggested.left, suggested.bottom - suggested.top,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+    LayOut(dpi);
 }
 
 void Form1::OnCommand(int id) {
@@ -279,29 +408,55 @@ void Form1::OnCommand(int id) {
     if (name == "Command3") Command3_Click();
 }
 
+// The one place that reports a failure that reached the window procedure.
 void Form1::ReportFailure(const char* what) {
-    const std::wstring text = L"The updater stopped: " + Wide(what);
-    ::MessageBoxW(window_, text.c_str(), Wide(kApplicationTitle).c_str(), MB_OK | MB_ICONERROR);
+    try {
+        ShowMessage(kStoppedPrefix + std::string(what), MessageKind::Ok, "");
+    } catch (...) {
+        ::MessageBeep(MB_ICONERROR);  // the message itself cannot be shown
+    }
 }
 
-void Form1::Command1_Click() { RunUpdate({*this, SystemFileSystem(), SystemProcesses()}); }
+// The update runs on a thread of its own, so that the window goes on painting while it copies
+// and waits for programs; meanwhile the window takes no input (see PreTranslate). It is not
+// disabled: a message box closing over a disabled window would hand the activation elsewhere.
+void Form1::Command1_Click() {
+    if (!Updating()) worker_ = std::thread([this, window = window_] { RunUpdateOnWorker(window); });
+}
+
+void Form1::RunUpdateOnWorker(HWND window) {
+    try {
+        WindowThreadSide side(*this, window);
+        RunUpdate({side, SystemFileSystem(), SystemProcesses()});
+    } catch (...) {
+        updateFailure_ = std::current_exception();
+    }
+    ::PostMessageW(window, kUpdateFinished, 0, 0);
+}
+
+// The window is closed, when the update asked for it, only once the update has returned, so
+// that no call of it is left waiting.
+void Form1::EndUpdate() {
+    worker_.join();
+    if (closeRequested_) ::DestroyWindow(window_);
+    if (updateFailure_) std::rethrow_exception(std::exchange(updateFailure_, nullptr));
+}
 
 void Form1::Command2_Click() { CloseWindow(); }
 
 void Form1::Command3_Click() {
-    win32::ShellFolderDialog dialog(window_);
+    ShellFolderDialog dialog(window_);
     const std::wstring text = Wide(BrowseFromPathBox(dialog, PathText()));
     ::SetWindowTextW(Control("Text1"), text.c_str());
 }
 
 std::string Form1::PathText() { return Utf8(WindowText(Control("Text1"))); }
 
-int Form1::SilentFlag() {
-    return ::SendMessageW(Control("Check1"), BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0;
+bool Form1::SilentMode() {
+    return ::SendMessageW(Control("Check1"), BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
 void Form1::SetProgressMax(float maximum) {
-    progressMax_ = maximum;
     ::SendMessageW(Control("ProgressBar1"), PBM_SETRANGE32, 0,
                    static_cast<LPARAM>(std::lround(maximum)));
 }
@@ -313,20 +468,27 @@ void Form1::SetProgressValue(float value) {
 
 float Form1::ProgressValue() { return progressValue_; }
 
-int Form1::PointerShape() { return pointer_; }
+PointerShape Form1::Pointer() { return pointer_; }
 
-void Form1::SetPointerShape(int shape) {
+void Form1::SetPointer(PointerShape shape) {
     pointer_ = shape;
-    ::SetCursor(::LoadCursorW(nullptr, shape == kPointerHourglass ? IDC_WAIT : IDC_ARROW));
+    ::SetCursor(::LoadCursorW(nullptr, shape == PointerShape::Hourglass ? IDC_WAIT : IDC_ARROW));
 }
 
-void Form1::ShowMessage(const std::string& text, int code, const std::string& title) {
-    const std::wstring caption = Wide(title.empty() ? std::string(kApplicationTitle) : title);
-    ::MessageBoxW(window_, Wide(text).c_str(), caption.c_str(), static_cast<UINT>(code));
+void Form1::ShowMessage(const std::string& text, MessageKind kind, const std::string& title) {
+    ShowMessageBox(window_, text, kind, title);
 }
+
+void Form1::TellFailure(const std::string&) {}
+
+void Form1::ShowFailures(const FailureReport& report) { ShowFailureList(window_, report); }
 
 void Form1::CloseWindow() {
-    if (window_) ::DestroyWindow(window_);
+    if (Updating()) {
+        closeRequested_ = true;
+    } else if (window_) {
+        ::DestroyWindow(window_);
+    }
 }
 
 }  // namespace zelvane::ui

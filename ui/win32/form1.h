@@ -1,24 +1,22 @@
 #pragma once
 
+#include <exception>
 #include <map>
-#include <memory>
 #include <string_view>
+#include <thread>
+#include <utility>
 #include <vector>
 
-#include "zelvane/platform/window_side.h"
+#include "gdi.h"
+#include "zelvane/engine/window_side.h"
 #include "zelvane/ui/form_description.h"
 #include "zelvane/win32/windows.h"
 
 namespace zelvane::ui {
 
-// Releases a GDI object (font, brush, bitmap) when destroyed.
-struct GdiObjectDeleter {
-    void operator()(void* object) const { ::DeleteObject(static_cast<HGDIOBJ>(object)); }
-};
-using GdiObject = std::unique_ptr<void, GdiObjectDeleter>;
-
-// The updater's window, built with native controls from the window description. It is also the
-// window side of the update.
+// The updater's window, built with native controls from the window description and laid out at
+// the DPI of the monitor it is on. It is also the window side of the update, called on the
+// window's thread.
 class Form1 final : public WindowSide {
   public:
     explicit Form1(HINSTANCE instance);
@@ -28,18 +26,20 @@ class Form1 final : public WindowSide {
 
     // Shows the window, not modal, with the focus on the first control in tab order.
     void Show();
-    HWND Handle() const { return window_; }
-    // Lets the dialog keys (Tab, Enter, Space) act on the window's controls.
-    bool HandleDialogKey(MSG& message);
+    // Takes a message of the window's thread before it is dispatched: lets the dialog keys (Tab,
+    // Enter, Space) act on the window's controls. True when the message needs no dispatching.
+    bool PreTranslate(MSG& message);
 
     std::string PathText() override;
-    int SilentFlag() override;
+    bool SilentMode() override;
     void SetProgressMax(float maximum) override;
     void SetProgressValue(float value) override;
     float ProgressValue() override;
-    int PointerShape() override;
-    void SetPointerShape(int shape) override;
-    void ShowMessage(const std::string& text, int code, const std::string& title) override;
+    PointerShape Pointer() override;
+    void SetPointer(PointerShape shape) override;
+    void ShowMessage(const std::string& text, MessageKind kind, const std::string& title) override;
+    void TellFailure(const std::string& line) override;
+    void ShowFailures(const FailureReport& report) override;
     void CloseWindow() override;
 
   private:
@@ -51,16 +51,25 @@ class Form1 final : public WindowSide {
     void CreateControls();
     HWND CreateControl(const ControlDescription& control, int id);
     void StackControls();
-    HFONT Font(const FontDescription& font);
+    void LayOut(int dpi);
+    HFONT Font(const FontDescription& font, int dpi);
     HWND Control(std::string_view name) const;
     const ControlDescription* DescriptionOf(HWND control) const;
     LRESULT ControlColour(HDC context, HWND control);
+    void DrawItem(const DRAWITEMSTRUCT& item) const;
+    void DrawBanner(const DRAWITEMSTRUCT& item) const;
+    void DrawLabelBeside(const DRAWITEMSTRUCT& item, const ControlDescription& label,
+                         HWND box) const;
+    void OnDpiChanged(int dpi, const RECT& suggested);
     void OnCommand(int id);
     void ReportFailure(const char* what);
 
     void Command1_Click();
     void Command2_Click();
     void Command3_Click();
+    bool Updating() const { return worker_.joinable(); }
+    void RunUpdateOnWorker(HWND window);
+    void EndUpdate();
 
     HINSTANCE instance_;
     HWND window_ = nullptr;
@@ -69,9 +78,11 @@ class Form1 final : public WindowSide {
     GdiObject banner_;
     std::vector<std::pair<const FontDescription*, GdiObject>> fonts_;
     std::map<std::string_view, HWND> controls_;
-    float progressMax_ = 0;
     float progressValue_ = 0;
-    int pointer_ = kPointerDefault;
+    PointerShape pointer_ = PointerShape::Default;
+    std::thread worker_;
+    std::exception_ptr updateFailure_;
+    bool closeRequested_ = false;
 };
 
 }  // namespace zelvane::ui

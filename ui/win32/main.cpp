@@ -9,16 +9,10 @@ namespace {
 
 using zelvane::win32::Wide;
 
-void ShowNotice(HWND owner) {
-    ::MessageBoxW(owner, Wide(zelvane::ui::NoticeText()).c_str(),
-                  Wide(zelvane::ui::kNoticeTitle).c_str(),
-                  static_cast<UINT>(zelvane::ui::kNoticeCode));
-}
-
 int RunUntilClosed(zelvane::ui::Form1& form) {
     MSG message{};
     while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
-        if (form.HandleDialogKey(message)) continue;
+        if (form.PreTranslate(message)) continue;
         ::TranslateMessage(&message);
         ::DispatchMessageW(&message);
     }
@@ -34,7 +28,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         ::InitCommonControlsEx(&controls);
         zelvane::ui::Form1 form(instance);
         form.Show();
-        ShowNotice(form.Handle());
+        form.ShowMessage(zelvane::ui::NoticeText(), zelvane::ui::kNoticeKind,
+                         std::string(zelvane::ui::kNoticeTitle));
         return RunUntilClosed(form);
     } catch (const std::exception& error) {
         ::MessageBoxW(nullptr,
