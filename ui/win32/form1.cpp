@@ -426,7 +426,7 @@ void Form1::Command1_Click() {
 
 void Form1::RunUpdateOnWorker(HWND window) {
     try {
-        WindowThreadSide side(*this, window);
+        MessageWindowThreadSide side(*this, window);
         RunUpdate({side, SystemFileSystem(), SystemProcesses()});
     } catch (...) {
         updateFailure_ = std::current_exception();
