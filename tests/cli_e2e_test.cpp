@@ -62,7 +62,7 @@ class CliTest : public testing::Test {
     }
 
     Result Update(std::vector<std::string> args, test::ChildOptions options = {}) {
-        const int status = Start(std::move(args), options).Wait();
+        const int status = Start(std::move(args), std::move(options)).Wait();
         return {status, ReadFile(temp_ / "output")};
     }
 

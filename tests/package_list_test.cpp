@@ -12,13 +12,12 @@ using Texts = std::vector<std::string>;
 // The list's first field as a number, then its text fields until it ends.
 std::pair<std::optional<std::int64_t>, Texts> ReadAll(const std::string& list) {
     PackageListReader reader(list);
-    const auto count = reader.ReadNumber();
-    Texts texts;
+    std::pair<std::optional<std::int64_t>, Texts> read{reader.ReadNumber(), {}};
     try {
-        for (;;) texts.push_back(reader.ReadText());
+        for (;;) read.second.push_back(reader.ReadText());
     } catch (const PackageListEnded&) {
     }
-    return {count, texts};
+    return read;
 }
 
 TEST(PackageList, ReadsFieldsAsWritten) {

@@ -2,14 +2,8 @@
 // ctest): looked at on the screen, then driven by key presses as a person would. The numbers are
 // the window's layout at 96 dots per inch; with QT_SCALE_FACTOR set, which the updater and this
 // test share, they are expected scaled by it.
-#include <QGuiApplication>
-#include <QImage>
-#include <QPixmap>
-#include <QProcess>
 #include <QScreen>
 #include <QtTest>
-#include <chrono>
-#include <map>
 #include <thread>
 
 #include "test_support.h"
@@ -49,12 +43,12 @@ void PressKeys(const QStringList& keys) {
 // Where a window's client area is on the screen: unlike xdotool, xwininfo leaves out the frame
 // that the window manager puts around it.
 QRect ClientArea(const QString& window) {
-    const QString info = Output("xwininfo", {"-id", window});
-    const auto value = [&](const QString& name) {
-        return QRegularExpression(name + ":\\s+(-?\\d+)").match(info).captured(1).toInt();
-    };
-    return {value("Absolute upper-left X"), value("Absolute upper-left Y"), value("Width"),
-            value("Height")};
+    const auto found =
+        QRegularExpression(R"(X:\s+(-?\d+).*?Y:\s+(-?\d+).*?Width: (\d+).*?Height: (\d+))",
+                           QRegularExpression::DotMatchesEverythingOption)
+            .match(Output("xwininfo", {"-id", window}));
+    return {found.captured(1).toInt(), found.captured(2).toInt(), found.captured(3).toInt(),
+            found.captured(4).toInt()};
 }
 
 // The screen, looked at in areas given in layout pixels from the window's client area.
@@ -64,53 +58,37 @@ struct Screen {
     QImage image =
         qGuiApp->primaryScreen()->grabWindow(0).toImage().convertToFormat(QImage::Format_RGB32);
 
-    int Scaled(int layout) const { return qRound(layout * scale); }
     QRect Scaled(QRect layout) const {
-        return {client + QPoint(Scaled(layout.x()), Scaled(layout.y())),
-                QSize(Scaled(layout.width()), Scaled(layout.height()))};
+        return QTransform::fromScale(scale, scale).mapRect(layout).translated(client);
     }
-    template <typename Visit>
-    void ForEachPixel(QRect layout, Visit visit) const {
+    // The bounds on the screen of the area's pixels that are dark as text (`ink`), or not grey.
+    QRect Find(QRect layout, bool ink = false) const {
+        QRect found;
         const QRect area = Scaled(layout);
         for (int y = area.top(); y <= area.bottom(); ++y) {
-            for (int x = area.left(); x <= area.right(); ++x) visit(x, y, image.pixel(x, y));
+            for (int x = area.left(); x <= area.right(); ++x) {
+                const QRgb pixel = image.pixel(x, y);
+                if (ink ? qGray(pixel) < 110 : pixel != kGrey) found |= QRect(x, y, 1, 1);
+            }
         }
-    }
-    // The colour that most pixels in the area have.
-    QColor Dominant(QRect layout) const {
-        std::map<QRgb, int> counts;
-        ForEachPixel(layout, [&](int, int, QRgb pixel) { ++counts[pixel]; });
-        return std::ranges::max_element(counts, {}, &std::pair<const QRgb, int>::second)->first;
-    }
-    // The bounds on the screen of the area's pixels that are dark as text, or not grey.
-    QRect Find(QRect layout, bool ink) const {
-        QRect found;
-        ForEachPixel(layout, [&](int x, int y, QRgb pixel) {
-            if (ink ? qGray(pixel) < 110 : pixel != kGrey) found |= QRect(x, y, 1, 1);
-        });
         return found;
     }
 };
 
 void CheckWhatAPersonSees(const Screen& screen) {
     // The banner, found by its pixels: all that is not grey inside the frame, below its line.
-    QCOMPARE(screen.Find({12, 20, 685, 343}, false), screen.Scaled(QRect(24, 28, 658, 316)));
-
-    QCOMPARE(screen.Dominant({150, 470, 400, 25}), QColor(kGrey));  // between the buttons
-    QCOMPARE(screen.Dominant({624, 418, 77, 15}), QColor(kGrey));   // Silent mode
-    QCOMPARE(screen.Dominant({12, 348, 685, 14}), QColor(kGrey));   // the frame's inside
-
+    QCOMPARE(screen.Find({12, 20, 685, 343}), screen.Scaled(QRect(24, 28, 658, 316)));
+    // Only grey between the buttons, above the text of Silent mode, in the frame below the banner.
+    for (const QRect spot : {QRect(150, 470, 400, 25), {624, 418, 77, 2}, {12, 348, 685, 14}})
+        QVERIFY2(screen.Find(spot).isEmpty(), qPrintable(QString::asprintf("at %d", spot.y())));
     // The frame's line runs through the middle of its caption, "Install".
     const QRect caption = screen.Find({9, 6, 60, 20}, true);
-    const int line = screen.Find({208, 6, 1, 20}, false).top();
-    QVERIFY2(qAbs(caption.top() + caption.bottom() - 2 * line) <= 2,
-             qPrintable(QString::asprintf("line %d, caption %d-%d", line, caption.top(),
-                                          caption.bottom())));
+    const int line = screen.Find({208, 6, 1, 20}).top();
+    QVERIFY2(qAbs(caption.top() + caption.bottom() - 2 * line) <= 2, "caption off the line");
     // "Path" stands on the line of the path box's text, whose first letters have no descender;
     // in a font of its own, it may stand a pixel higher or lower.
     const int path = screen.Find({390, 308, 57, 17}, true).bottom();
-    const int box = screen.Find({456, 308, 32, 17}, true).bottom();
-    QVERIFY2(qAbs(path - box) <= 1, qPrintable(QString::asprintf("rows %d, %d", path, box)));
+    QVERIFY2(qAbs(path - screen.Find({456, 308, 32, 17}, true).bottom()) <= 1, "Path off");
 }
 
 class UpdaterUnderXvfb : public QObject {
@@ -121,7 +99,6 @@ class UpdaterUnderXvfb : public QObject {
         test::TempFolder temp;
         const fs::path install = temp / "Program Files" / "Zelvane";
         test::MakeInstall(install);
-        test::ScopedEnv log("ZELVANE_RECORD_LOG", (temp / "log").string());
         fs::create_directories(temp / "package");
         test::WriteFile(temp / "package" / "p0.bin", test::Scramble("engine 3.7"));
         test::WriteFile(temp / "package" / "FileList.txt", "0\r\n\"engine.exe\",\"p0.bin\"\r\n");
@@ -129,31 +106,25 @@ class UpdaterUnderXvfb : public QObject {
         updater.setWorkingDirectory(QString::fromStdString(temp / "package"));
         updater.start(ZELVANE_BIN_DIR "/zelvane-updater", {});
 
-        const QString notice = WaitForWindow("Zelvane update");
-        const QString window = WaitForWindow("Zelvane (3.x) updater (rev2.02)");
-        QVERIFY(!notice.isEmpty() && !window.isEmpty());
-        const QRect client = ClientArea(window);
-        const QPoint offCentre = ClientArea(notice).center() - client.center();
-        QVERIFY2(offCentre.manhattanLength() <= 2, "the notice is not centred over the window");
+        const QRect notice = ClientArea(WaitForWindow("Zelvane update"));
+        const QRect client = ClientArea(WaitForWindow("Zelvane (3.x) updater (rev2.02)"));
+        QVERIFY2((notice.center() - client.center()).manhattanLength() <= 2, "notice off centre");
         PressKeys({"Return"});
-        QVERIFY(WaitForWindow("Zelvane update", true).isEmpty());
+        WaitForWindow("Zelvane update", true);
         std::this_thread::sleep_for(300ms);  // for the window to repaint where the notice was
         const Screen screen{client.topLeft()};
-        QCOMPARE(client.size(), QSize(screen.Scaled(709), screen.Scaled(500)));
+        QCOMPARE(client, screen.Scaled({0, 0, 709, 500}));
         CheckWhatAPersonSees(screen);
 
         PressKeys({"Tab", "Tab", "Tab", "ctrl+a"});  // Install, Cancel, Browse..., the path box
         Output("xdotool", {"type", "--delay", "20", QString::fromStdString(install)});
-        PressKeys({"Tab", "space", "Tab", "Return"});  // Silent mode, then Install
+        // Silent mode, then Install: without silence the registration tool would show a box too.
+        PressKeys({"Tab", "space", "Tab", "Return"});
         QVERIFY(!WaitForWindow("Zelvane updater").isEmpty());
         PressKeys({"Return"});  // the success message
-        QVERIFY(updater.waitForFinished(10000));
-        QCOMPARE(updater.exitStatus(), QProcess::NormalExit);
+        QVERIFY(updater.waitForFinished(10000) && updater.exitStatus() == QProcess::NormalExit);
         QCOMPARE(updater.exitCode(), 0);
         QCOMPARE(test::ReadFile(install / "engine.exe"), std::string("engine 3.7"));
-        const auto records = test::ReadRecords(temp / "log");  // UnpackDirs.exe, ViewHost.exe
-        QCOMPARE(records.size(), 2u);
-        QCOMPARE(fs::path(records[1].currentFolder), install);
     }
 };
 
