@@ -218,7 +218,7 @@ TEST_F(CliTest, KilledAnywhereEveryFileIsWholeAndARerunCompletesTheUpdate) {
     MakePackage(list, packageFiles);
     const auto putOldFilesBack = [&] {
         for (int file = 0; file < kFiles; ++file) {
-            WriteFile(install_ / "d" += std::to_string(file), oldContent[file]);
+            WriteFile(install_ / std::string("d").append(std::to_string(file)), oldContent[file]);
         }
     };
     // How many files are new, and whether a partial file is left; fails on a file neither old
@@ -226,7 +226,8 @@ TEST_F(CliTest, KilledAnywhereEveryFileIsWholeAndARerunCompletesTheUpdate) {
     const auto countNewFiles = [&] {
         int fresh = 0;
         for (int file = 0; file < kFiles; ++file) {
-            const std::string content = ReadFile(install_ / "d" += std::to_string(file));
+            const std::string content =
+                ReadFile(install_ / std::string("d").append(std::to_string(file)));
             fresh += content == packageFiles[file].second;
             if (content != packageFiles[file].second && content != oldContent[file]) {
                 ADD_FAILURE() << "d" << file << " is neither old nor new, " << content.size();
