@@ -20,8 +20,9 @@
 namespace zelvane {
 namespace {
 
-// Small enough that a block is unscrambled while it is still in the processor's cache.
-constexpr std::size_t kBlockSize = 256 << 10;
+// Small enough that a block stays in the processor's cache from its read to its write: 64 KiB
+// measured fastest, larger blocks spill out of the cache on the way.
+constexpr std::size_t kBlockSize = 64 << 10;
 
 // The partial file of one copy: deleted again unless it took the product file's place.
 class PartialFile {
