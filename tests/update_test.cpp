@@ -47,20 +47,21 @@ struct World {
 };
 
 TEST(Update, CopiesRegistersAndRunsTheProgramsInOrder) {
-    World world({{"a.txt", "alpha"}, {"Help\\index.html", "<html>"}, {"engine.exe", "new"},
-                 {"with, comma.txt", ""}, {"e.dat", "e"}});
+    const Entries entries{{"a.txt", "alpha"}, {"Help\\index.html", "<html>"},
+                          {"engine.exe", std::string((64 << 10) * 3 + 7, 'e')},
+                          {"with, comma.txt", ""}, {"e.dat", std::string(64 << 10, '\x5A')}};
+    World world(entries);
     EXPECT_EQ(world.Run(), UpdateOutcome::Installed);
-    EXPECT_EQ(world.files.Content(Installed("Help/index.html")), "<html>");
-    EXPECT_EQ(world.files.Content(Installed("engine.exe")), "new");
-    EXPECT_TRUE(world.files.Exists(Installed("with, comma.txt")));
+    for (const auto& [name, content] : entries) {
+        EXPECT_EQ(world.files.Content(Installed(world.files.NativePath(name))), content) << name;
+    }
     const test::RecordingWindow& window = world.window;
     EXPECT_EQ(window.maxima, std::vector<float>{5});
     EXPECT_EQ(window.values, (std::vector<float>{0, 0, 1, 2, 3, 4, 5}));
     EXPECT_EQ(window.pointers,
               (std::vector<PointerShape>{PointerShape::Hourglass, PointerShape::Default}));
-    ASSERT_EQ(window.messages.size(), 1u);
-    EXPECT_EQ(window.messages[0], (test::Message{kSuccessMessage, MessageKind::Ok, "",
-                                                 PointerShape::Default, ""}));
+    const test::Message success{kSuccessMessage, MessageKind::Ok, "", PointerShape::Default, ""};
+    EXPECT_EQ(window.messages, std::vector{success});
     EXPECT_TRUE(window.closed);
 
     const auto& started = world.processes.started;
@@ -77,16 +78,6 @@ TEST(Update, CopiesRegistersAndRunsTheProgramsInOrder) {
     }
     EXPECT_EQ(world.processes.bounds, std::vector<std::chrono::milliseconds>(3, kWaitBound));
     EXPECT_EQ(kWaitBound.count(), 65535);
-}
-
-TEST(Update, SilentModeOffPassesTheControlAsOneArgumentWhateverItsName) {
-    World world({{"a.txt", "a"}}, false);
-    const std::string odd = "/srv/q\"x y /s";
-    for (const char* marker : kMarkerFiles) world.files.AddFile(odd + "/" + marker, "");
-    test::RecordingWindow window(odd + "/", false);
-    RunUpdate({window, world.files, world.processes});
-    EXPECT_EQ(world.processes.started.at(0).launch.arguments,
-              std::vector<std::string>{odd + "/NavTree.ocx"});
 }
 
 // Each case leaves the install and the package as they were, with the window open.

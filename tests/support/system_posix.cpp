@@ -18,10 +18,4 @@ ScopedEnv::~ScopedEnv() {
     }
 }
 
-RecordingRegistrationTool::RecordingRegistrationTool(const fs::path& folder)
-    : path_("PATH", folder.string() + ":" + (std::getenv("PATH") ? std::getenv("PATH") : "")) {
-    fs::copy_file(ZELVANE_RECORD_PROGRAM, folder / "regsvr32.exe",
-                  fs::copy_options::overwrite_existing);
-}
-
 }  // namespace zelvane::test

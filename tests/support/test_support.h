@@ -70,15 +70,6 @@ std::map<std::string, std::string> Snapshot(const fs::path& root);
 // in as UnpackDirs.exe and ViewHost.exe.
 void MakeInstall(const fs::path& folder);
 
-// POSIX only: puts a recording regsvr32.exe into folder and that folder first on PATH.
-class RecordingRegistrationTool {
-  public:
-    explicit RecordingRegistrationTool(const fs::path& folder);
-
-  private:
-    ScopedEnv path_;
-};
-
 // One run of the recording program.
 struct Record {
     std::string program;
