@@ -18,6 +18,9 @@ struct Account {
     gid_t gid;
 };
 
+// Permissions mean nothing to root: permission cases then run as the user "nobody".
+bool RunningAsRoot() { return ::geteuid() == 0; }
+
 Account Nobody() {
     passwd entry{};
     passwd* user = nullptr;
@@ -84,8 +87,6 @@ int ChildProcess::Wait() {
     pid_ = -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
-
-bool RunningAsRoot() { return ::geteuid() == 0; }
 
 void GiveToUnprivilegedUser(const fs::path& tree) {
     if (!RunningAsRoot()) return;

@@ -36,8 +36,6 @@ class ChildProcess {
     pid_t pid_ = -1;
 };
 
-// True when the tests run as root, so that permission cases must run unprivileged.
-bool RunningAsRoot();
 // Hands the tree to the user "nobody" when running as root, so that an unprivileged child can
 // use it; otherwise leaves it alone.
 void GiveToUnprivilegedUser(const fs::path& tree);

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <system_error>
 
 namespace zelvane::test {
@@ -28,9 +27,8 @@ class MemoryReadableFile final : public ReadableFile {
     std::size_t Read(std::span<std::byte> buffer) override {
         files_.beforeTransfer(path_, false);
         const std::string content = files_.Content(path_);
-        const std::size_t got =
-            std::min(buffer.size(), content.size() - std::min(position_, content.size()));
-        std::memcpy(buffer.data(), content.data() + position_, got);
+        const std::size_t got = content.copy(reinterpret_cast<char*>(buffer.data()), buffer.size(),
+                                             std::min(position_, content.size()));
         position_ += got;
         return got;
     }
@@ -163,10 +161,6 @@ std::unique_ptr<ReadableFile> MemoryFileSystem::OpenForReading(const std::string
 std::string MemoryFileSystem::AbsolutePath(const std::string& path) {
     const std::string resolved = Resolve(path);
     return path.ends_with('/') && resolved != "/" ? resolved + '/' : resolved;
-}
-
-std::unique_ptr<ReadableFile> MemoryFileSystem::OpenIfPresent(const std::string& path) {
-    return Exists(path) ? OpenForReading(path) : nullptr;
 }
 
 void MemoryFileSystem::ChangeDirectory(const std::string& path) {

@@ -26,7 +26,6 @@ class MemoryFileSystem final : public FileSystem {
     void Remove(const std::string& path);
     bool Exists(const std::string& path) const { return files_.contains(Resolve(path)); }
     std::string Content(const std::string& path) const;
-    // Every file path, with its content.
     const std::map<std::string, std::string>& Files() const { return files_; }
     // Every path written to that lies outside the guarded folder.
     const std::vector<std::string>& WritesOutside() const { return writesOutside_; }
@@ -39,7 +38,9 @@ class MemoryFileSystem final : public FileSystem {
     std::string NativePath(std::string_view path) const override;
     std::unique_ptr<Folder> OpenFolder(const std::string& path) override;
     std::unique_ptr<ReadableFile> OpenForReading(const std::string& path) override;
-    std::unique_ptr<ReadableFile> OpenIfPresent(const std::string& path) override;
+    std::unique_ptr<ReadableFile> OpenIfPresent(const std::string& path) override {
+        return Exists(path) ? OpenForReading(path) : nullptr;
+    }
     void ChangeDirectory(const std::string& path) override;
     std::string CurrentDirectory() override { return current_; }
     std::string AbsolutePath(const std::string& path) override;

@@ -39,10 +39,9 @@ bool Verify(std::string_view key, std::string_view message, std::string_view hex
                            std::as_bytes(std::span(signature)));
 }
 
-TEST(CngCrypto, Sha256InPiecesIsTheKnownDigest) {
+TEST(CngCrypto, Sha256IsTheKnownDigest) {
     const auto sha256 = NewSha256();
-    for (const std::string_view piece : {"a", "", "bc"})
-        sha256->Update(std::as_bytes(std::span(piece)));
+    sha256->Update(std::as_bytes(std::span(std::string_view("abc"))));
     EXPECT_EQ(Hex(sha256->Finish()),
               "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
 }

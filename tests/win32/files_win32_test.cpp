@@ -1,6 +1,7 @@
 // The file operations on the Windows API: links, attributes, sharing, devices and the lock.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 
 #include "test_support.h"
@@ -13,8 +14,6 @@ namespace zelvane {
 namespace {
 
 namespace fs = std::filesystem;
-using test::PathText;
-using test::ReadFile;
 
 constexpr DWORD kHiddenOrSystem = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 
@@ -39,9 +38,7 @@ struct Scene {
     win32::UniqueHandle held;  // kept open during the copy
     std::vector<fs::path> links;
 
-    ~Scene() {
-        for (const auto& link : links) RunBeside(link, "rm", {"-f"});
-    }
+    ~Scene() { std::ranges::for_each(links, [](auto& link) { RunBeside(link, "rm", {"-f"}); }); }
     void Link(const char* name, const fs::path& target) {
         links.push_back(install / name);
         RunBeside(links.back(), "ln",
@@ -52,46 +49,43 @@ struct Scene {
     }
 };
 
+// The package is a file in the temporary folder, or a device; the failure is a part of its text,
+// or empty when the new content lands in the install folder as `landed`.
 struct HostileCase {
-    const char* name;
+    const char *name, *destName, *package, *failure, *landed;
     std::function<void(Scene&)> arrange;
-    const char *destName, *package;  // the package file in the temporary folder, or a device
-    const char* failure;             // a part of the failure, or empty when the copy succeeds
-    const char* landed;              // where the new content is when the copy succeeds
 };
 
 const HostileCase kHostileCases[] = {
-    {"FolderLinkLeadingOutside", [](Scene& s) { s.Link("Help\\up", s.outside); },
-     "Help\\up\\evil.dll", "pkg", "Help\\up\" leads outside the install folder", ""},
-    {"FolderLinkStayingInside", [](Scene& s) { s.Link("Docs", s.install / "Help"); },
-     "Docs\\page.html", "pkg", "", "Help\\page.html"},
-    {"HiddenSystemProductFile", [](Scene& s) { s.Set("engine.exe", kHiddenOrSystem); },
-     "engine.exe", "pkg", "", "engine.exe"},
-    {"ReadOnlyProductFile", [](Scene& s) { s.Set("engine.exe", FILE_ATTRIBUTE_READONLY); },
-     "engine.exe", "pkg", "cannot replace the read-only file", ""},
+    {"FolderLinkLeadingOutside", "Help\\up\\evil.dll", "pkg",
+     "Help\\up\" leads outside the install folder", "",
+     [](Scene& s) { s.Link("Help\\up", s.outside); }},
+    {"FolderLinkStayingInside", "Docs\\page.html", "pkg", "", "Help\\page.html",
+     [](Scene& s) { s.Link("Docs", s.install / "Help"); }},
+    {"HiddenSystemProductFile", "engine.exe", "pkg", "", "engine.exe",
+     [](Scene& s) { s.Set("engine.exe", kHiddenOrSystem); }},
+    {"ReadOnlyProductFile", "engine.exe", "pkg", "cannot replace the read-only file", "",
+     [](Scene& s) { s.Set("engine.exe", FILE_ATTRIBUTE_READONLY); }},
     // As a running program holds its own file: others may read it, not replace it.
-    {"ProductFileHeldOpen",
+    {"ProductFileHeldOpen", "engine.exe", "pkg", "install\\engine.exe\": ", "",
      [](Scene& s) {
          s.held.Reset(::CreateFileW((s.install / "engine.exe").c_str(), GENERIC_READ,
                                     FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-     },
-     "engine.exe", "pkg", "install\\engine.exe\": ", ""},
-    {"ReadOnlyHiddenSystemLeftoverPartialFile",
+     }},
+    {"ReadOnlyHiddenSystemLeftoverPartialFile", "engine.exe", "pkg", "", "engine.exe",
      [](Scene& s) {
          test::WriteFile(s.install / PartialName("engine.exe"), "half of an old run");
          s.Set(PartialName("engine.exe"), FILE_ATTRIBUTE_READONLY | kHiddenOrSystem);
-     },
-     "engine.exe", "pkg", "", "engine.exe"},
-    {"PackageFileThatIsTheNullDevice", [](Scene&) {}, "engine.exe", "\\\\.\\NUL",
-     "NUL\": it is not an ordinary file", ""},
-    {"PackageFileThatIsAPipe",
+     }},
+    {"PackageFileThatIsTheNullDevice", "engine.exe", "\\\\.\\NUL", "NUL\": it is not an ordinary",
+     "", [](Scene&) {}},
+    {"PackageFileThatIsAPipe", "engine.exe", "\\\\.\\pipe\\z", "z\": it is not an ordinary", "",
      [](Scene& s) {
-         s.held.Reset(::CreateNamedPipeW(L"\\\\.\\pipe\\zelvane-test", PIPE_ACCESS_OUTBOUND, 0, 1,
-                                         0, 0, 0, nullptr));
-     },
-     "engine.exe", "\\\\.\\pipe\\zelvane-test", "zelvane-test\": it is not an ordinary file", ""},
-    {"PackageFileThatIsAFolder", [](Scene&) {}, "engine.exe", "outside",
-     "outside\": it is not an ordinary file", ""},
+         s.held.Reset(::CreateNamedPipeW(L"\\\\.\\pipe\\z", PIPE_ACCESS_OUTBOUND, 0, 1, 0, 0, 0,
+                                         nullptr));
+     }},
+    {"PackageFileThatIsAFolder", "engine.exe", "outside", "outside\": it is not an ordinary", "",
+     [](Scene&) {}},
 };
 
 TEST(HostileFolders, NothingIsWrittenOutsideAndEveryCaseEndsAtOnce) {
@@ -105,12 +99,11 @@ TEST(HostileFolders, NothingIsWrittenOutsideAndEveryCaseEndsAtOnce) {
         test::WriteFile(temp / "pkg", test::Scramble("new"));
         c.arrange(scene);
         const DWORD kept = Attributes(scene.install / "engine.exe") & kHiddenOrSystem;
-        const std::string package = *c.package == '\\' ? c.package : PathText(temp / c.package);
+        const auto package = *c.package == '\\' ? c.package : test::PathText(temp / c.package);
         std::string failure;
         try {
-            CopyEncryptedFile(SystemFileSystem(),
-                              *SystemFileSystem().OpenFolder(PathText(scene.install)), package,
-                              c.destName);
+            const auto install = SystemFileSystem().OpenFolder(test::PathText(scene.install));
+            CopyEncryptedFile(SystemFileSystem(), *install, package, c.destName);
         } catch (const std::exception& error) {
             failure = error.what();
         }
@@ -118,7 +111,7 @@ TEST(HostileFolders, NothingIsWrittenOutsideAndEveryCaseEndsAtOnce) {
         EXPECT_NE(failure.find(c.failure), std::string::npos) << failure;
         EXPECT_TRUE(fs::is_empty(scene.outside)) << "something was written outside";
         EXPECT_EQ(Attributes(scene.install / PartialName("engine.exe")), INVALID_FILE_ATTRIBUTES);
-        EXPECT_EQ(ReadFile(scene.install / (*c.landed ? c.landed : "engine.exe")),
+        EXPECT_EQ(test::ReadFile(scene.install / (*c.landed ? c.landed : "engine.exe")),
                   *c.landed ? "new" : "old");
         EXPECT_EQ(Attributes(scene.install / "engine.exe") & kHiddenOrSystem, kept);
     }
@@ -127,14 +120,12 @@ TEST(HostileFolders, NothingIsWrittenOutsideAndEveryCaseEndsAtOnce) {
 TEST(WindowsFolder, ASecondRunIsLockedOutUntilTheFirstEnds) {
     test::TempFolder temp;
     fs::create_directory(temp / "install");
-    const auto open = [&](const char* name) {
-        return SystemFileSystem().OpenFolder(PathText(temp / name));
-    };
-    auto first = open("install");
+    auto first = SystemFileSystem().OpenFolder(test::PathText(temp / "install"));
     ASSERT_TRUE(first->TryLock());
-    EXPECT_FALSE(open("INSTALL\\")->TryLock()) << "the same folder, spelt another way";
+    const auto second = SystemFileSystem().OpenFolder(test::PathText(temp / "INSTALL\\"));
+    EXPECT_FALSE(second->TryLock()) << "the same folder, spelt another way";
     first.reset();
-    EXPECT_TRUE(open("install")->TryLock());
+    EXPECT_TRUE(second->TryLock());
 }
 
 }  // namespace

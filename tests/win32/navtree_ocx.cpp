@@ -5,20 +5,12 @@
 
 #include "zelvane/win32/windows.h"
 
-namespace {
-
-HMODULE self = nullptr;
-
-}  // namespace
-
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
-    if (reason == DLL_PROCESS_ATTACH) self = instance;
-    return TRUE;
-}
+extern "C" IMAGE_DOS_HEADER __ImageBase;  // the linker's name for this module's own start
 
 extern "C" __declspec(dllexport) HRESULT STDAPICALLTYPE DllRegisterServer() {
     wchar_t path[MAX_PATH] = {};
-    const DWORD length = ::GetModuleFileNameW(self, path, MAX_PATH);
+    const DWORD length =
+        ::GetModuleFileNameW(reinterpret_cast<HMODULE>(&__ImageBase), path, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) return E_FAIL;
     std::ofstream record(std::filesystem::path(path).concat(".registered"),
                          std::ios::binary | std::ios::app);

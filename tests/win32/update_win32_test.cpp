@@ -19,7 +19,7 @@ TEST(WindowsUpdate, InstallsRegistersAndRunsInAFolderOutsideTheAnsiCodePage) {
                   fs::copy_options::overwrite_existing);
     fs::create_directories(package);
     test::WriteFile(package / "p0.bin", test::Scramble("new engine"));
-    test::WriteFile(package / "FileList.txt", "1\r\n\"engine.exe\",\"p0.bin\"\r\n");
+    test::WriteFile(package / "FileList.txt", "0\r\n\"engine.exe\",\"p0.bin\"\r\n");
     // Planted where only a careless search would find it.
     fs::copy_file(ZELVANE_RECORD_PROGRAM, package / "regsvr32.exe");
     fs::copy_file(ZELVANE_RECORD_PROGRAM, install / "regsvr32.exe");

@@ -1,10 +1,9 @@
 // Tells whether the updater's window answers a message within a second: exit code 0 when it
-// does, 1 when it does not, 2 when there is no such window.
+// does, 1 when it does not or there is no such window.
 #include <windows.h>
 
 int main() {
     const HWND window = ::FindWindowW(L"ZelvaneUpdaterForm1", nullptr);
-    if (!window) return 2;
     DWORD_PTR result = 0;
     return ::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &result) ? 0 : 1;
 }
