@@ -114,6 +114,24 @@ full_update() {
         fail "post-install programs: $(cat "$log")"
 }
 
+# The package of full_update signed on Linux by OpenSSL: the Windows build verifies it, and a
+# package file changed after signing fails its entry.
+signed_update() {
+    make_install
+    (cd "$work" && openssl ecparam -name prime256v1 -genkey -noout -out vendor.pem &&
+        openssl pkey -in vendor.pem -pubout -out vendor.pub && openssl dgst -sha256 -sign \
+        vendor.pem -out package/Package.manifest.sig package/Package.manifest) || fail "openssl"
+    for expected in 0 2; do
+        local status=0
+        (cd "$work/package" && "$wine" "$build/bin/zelvane-updater-cli.exe" --silent \
+            --public-key ../vendor.pub 'C:\Program Files\Zelvane' >"$work/cli.txt") || status=$?
+        ((status == expected)) || fail "signed package: exit $status, $(cat "$work/cli.txt")"
+        printf x >>"$work/package/file00000.bin"
+    done
+    grep -q "engine.exe: it does not match the package manifest" "$work/cli.txt" ||
+        fail "the changed file: $(cat "$work/cli.txt")"
+}
+
 missing_ninth_marker() {
     make_install
     rm "$install/RippleShift_kf.exe"
@@ -148,6 +166,7 @@ if [[ $# -eq 2 ]]; then
     at_144_dpi "$2"
 else
     full_update
+    signed_update
     missing_ninth_marker
     xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$build" "$cancel_text"
 fi
