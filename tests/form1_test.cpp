@@ -4,7 +4,6 @@
 #include "form1.h"
 
 #include <QAbstractButton>
-#include <QApplication>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -23,41 +22,9 @@ constexpr QPoint kInstall{56, 482};
 constexpr QPoint kBrowse{626, 311};
 constexpr QPoint kPathBox{518, 316};
 
-// Answers each modal window as it comes up, as a person would: presses OK on message boxes, and
-// in a folder dialog chooses `folder`. Notes each box's details and where each dialog opened.
-class ModalAnswerer {
-  public:
-    explicit ModalAnswerer(QString folder = {}) : folder_(std::move(folder)) {
-        QObject::connect(&timer_, &QTimer::timeout, [this] { Answer(); });
-        timer_.start(10);
-    }
-
-    std::function<void()> beforeOk = [] {};
-    QStringList details, dialogs;
-
-  private:
-    void Answer() {
-        QWidget* modal = QApplication::activeModalWidget();
-        auto* dialog = qobject_cast<QFileDialog*>(modal);
-        if (auto* box = qobject_cast<QMessageBox*>(modal); box && box->isVisible()) {
-            details << box->detailedText();
-            QVERIFY(!QApplication::overrideCursor());
-            beforeOk();
-            box->button(QMessageBox::Ok)->click();
-        } else if (dialog && dialog->isVisible()) {
-            const bool foldersOnly = dialog->testOption(QFileDialog::ShowDirsOnly);
-            dialogs << dialog->directory().absolutePath() + (foldersOnly ? "" : " (files too)");
-            dialog->setDirectory(folder_);
-            static_cast<QDialog*>(dialog)->accept();
-        }
-    }
-
-    QString folder_;
-    QTimer timer_;
-};
-
 // A fresh install, package folder (current), and the window showing with the install in the path
-// box.
+// box. It answers each modal window as a person would: behind a message box it tries to close the
+// window and use Browse..., then presses OK; in a folder dialog it chooses `elsewhere`.
 struct Setup {
     Setup()
         : current((fs::create_directories(temp / "package"), temp / "package")),
@@ -66,6 +33,23 @@ struct Setup {
         form.show();
         QVERIFY(QTest::qWaitForWindowActive(&form));
         PathBox().setText(install);
+        QObject::connect(&timer, &QTimer::timeout, [this] { AnswerModal(); });
+        timer.start(10);
+    }
+    void AnswerModal() {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (auto* box = qobject_cast<QMessageBox*>(modal); box && box->isVisible()) {
+            details << box->detailedText();
+            form.close();
+            Click(kBrowse);
+            box->button(QMessageBox::Ok)->click();
+        } else if (auto* dialog = qobject_cast<QFileDialog*>(modal);
+                   dialog && dialog->isVisible()) {
+            const bool foldersOnly = dialog->testOption(QFileDialog::ShowDirsOnly);
+            dialogs << dialog->directory().absolutePath() + (foldersOnly ? "" : " (files too)");
+            dialog->setDirectory(elsewhere);
+            static_cast<QDialog*>(dialog)->accept();
+        }
     }
     QWidget& At(QPoint point) { return *form.childAt(point); }
     void Click(QPoint point) {
@@ -75,8 +59,11 @@ struct Setup {
 
     test::TempFolder temp;
     QString install = QString::fromStdString(temp / "Zelvane");
+    QString elsewhere = QString::fromStdString(temp.Path());
     test::ScopedCurrentFolder current;
     Form1 form;
+    QStringList details, dialogs;  // of each message box; where each folder dialog opened
+    QTimer timer;
 };
 
 class Form1Test : public QObject {
@@ -92,13 +79,11 @@ class Form1Test : public QObject {
                                                            {kPathBox, Qt::Key_Escape, false}};
         for (const auto& [focused, key, browses] : table) {
             Setup setup;
-            const QString chosen = QString::fromStdString(setup.temp.Path());
-            ModalAnswerer answerer(chosen);
             setup.At(focused).setFocus();
             QTest::keyClick(QApplication::focusWidget(), key);
-            QCOMPARE(answerer.dialogs, browses ? QStringList{setup.install} : QStringList{});
-            QCOMPARE(setup.PathBox().text(), browses ? chosen : setup.install);
-            QVERIFY(answerer.details.empty() && setup.form.isVisible());
+            QCOMPARE(setup.dialogs, browses ? QStringList{setup.install} : QStringList{});
+            QCOMPARE(setup.PathBox().text(), browses ? setup.elsewhere : setup.install);
+            QVERIFY(setup.details.empty() && setup.form.isVisible());
         }
     }
 
@@ -109,19 +94,13 @@ class Form1Test : public QObject {
         std::string list = "20\r\n";
         for (int i = 0; i <= 20; ++i) list += "\"new" + std::to_string(i) + ".txt\",\"no.bin\"\r\n";
         test::WriteFile("FileList.txt", list);
-        ModalAnswerer answerer;
-        answerer.beforeOk = [&] {
-            setup.form.close();
-            setup.Click(kBrowse);
-        };
-        setup.PathBox().setText(QString::fromStdString(setup.temp.Path()));  // no install there
+        setup.PathBox().setText(setup.elsewhere);  // no install there
         setup.Click(kInstall);
         QVERIFY(setup.form.isVisible());
         setup.PathBox().setText(setup.install);
         setup.Click(kInstall);
-        QCOMPARE(answerer.details.size(), 2);
-        QCOMPARE(answerer.details[1].count(kCopyFailurePrefix), 21);
-        QVERIFY(answerer.dialogs.isEmpty() && !setup.form.isVisible());
+        QCOMPARE(setup.details.join("").count(kCopyFailurePrefix), 21);
+        QVERIFY(setup.dialogs.isEmpty() && !setup.form.isVisible());
     }
 };
 

@@ -206,16 +206,29 @@ TEST(Update, APackagesManifestIsCheckedBeforeAndWhileFilesAreCopied) {
     EXPECT_TRUE(world.Reports("Cannot copy file b.txt: it does not match the package manifest"));
     EXPECT_TRUE(world.Reports("Cannot copy file c.txt: it does not match the package manifest"));
 
-    const std::pair<std::vector<std::string>, const char*> refusals[] = {
-        {{}, "The package list FileList.txt does not match the package manifest."},
-        {{"a key"}, "The package is not signed by the vendor: it has no Package.manifest.sig."}};
+    // A manifest is read strictly: the line that is wrong is named.
+    const std::string manifest = ManifestText(entries);
+    const std::size_t start = manifest.find('\n') + 1;
+    const std::string line = manifest.substr(start, manifest.find('\n', start) + 1 - start);
+    std::string upper = line;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    const std::tuple<std::vector<std::string>, std::string, std::string> refusals[] = {
+        {{}, manifest, "The package list FileList.txt does not match the package manifest."},
+        {{"a key"}, manifest,
+         "The package is not signed by the vendor: it has no Package.manifest.sig."},
+        {{}, "zelvane-manifest 2\n", "Package.manifest cannot be used: line 1 "},
+        {{}, manifest + line, "Package.manifest cannot be used: line 5 "},
+        {{}, "zelvane-manifest 1\n" + upper, "Package.manifest cannot be used: line 2 "},
+        {{}, manifest.substr(0, manifest.size() - 1), "Package.manifest cannot be used: line 4 "}};
     files.AddFile(kPackage + "/FileList.txt", "0\r\nc.txt,p2\r\n");
-    for (const auto& [keys, message] : refusals) {
+    for (const auto& [keys, text, message] : refusals) {
         files.ChangeDirectory(kPackage);
+        files.AddFile(kPackage + "/Package.manifest", text);
         const auto before = files.Files();
         test::RecordingWindow window(kInstall);
         EXPECT_EQ(RunUpdate({window, files, world.processes, keys}), UpdateOutcome::NotStarted);
-        EXPECT_EQ(window.messages.at(0).text, message);
+        EXPECT_NE(window.messages.at(0).text.find(message), std::string::npos)
+            << window.messages[0].text;
         EXPECT_EQ(files.Files(), before);
     }
 }
