@@ -75,7 +75,8 @@ std::string InstallFolder(const FileSystem& files, std::string_view pathText) {
 
 std::string UnsafeNameReason(std::string_view destName) {
     if (destName.empty()) return "the name is empty";
-    if (std::ranges::any_of(destName, [](char c) { return static_cast<unsigned char>(c) < 0x20; })) {
+    if (std::ranges::any_of(destName,
+                            [](char c) { return static_cast<unsigned char>(c) < 0x20; })) {
         return "the name holds a control character";
     }
     if (IsSeparator(destName.front())) return "the name is an absolute path";

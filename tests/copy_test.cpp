@@ -45,9 +45,9 @@ TEST_F(CopyTest, TheOldContentIsReplacedWholeAndAFailureLeavesIt) {
     Copy(product);
     EXPECT_EQ(ReadFile(temp_ / "out"), product);
     EXPECT_EQ(ReadFile(temp_ / "pkg"), Scramble(product)) << "the package file is unchanged";
-    EXPECT_THROW(CopyEncryptedFile(SystemFileSystem(), *folder_,
-                                   test::PathText(temp_ / "missing"), "out"),
-                 std::system_error);
+    EXPECT_THROW(
+        CopyEncryptedFile(SystemFileSystem(), *folder_, test::PathText(temp_ / "missing"), "out"),
+        std::system_error);
     fs::create_directories(temp_ / "dir" / "inside");
     EXPECT_THROW(Copy("x", "dir"), std::system_error);
     EXPECT_THROW(Copy("x", "no/such/folder"), std::system_error);

@@ -58,7 +58,7 @@ TEST(StartProgram, TheWholePathStartsWithItsArgumentsIntactAndAMissingOneFails) 
     EXPECT_EQ(records[0].program, "Rec ord.exe");
     EXPECT_EQ(records[0].arguments, arguments);
     for (const std::string& program : {(folder / "missing").string(), folder.string(),
-                                      std::string("no-such-program-anywhere.exe")}) {
+                                       std::string("no-such-program-anywhere.exe")}) {
         EXPECT_THROW(SystemProcesses().Start({program, {}, WindowStyle::NormalWithoutFocus}),
                      std::system_error)
             << program;

@@ -48,9 +48,11 @@ struct World {
 };
 
 TEST(Update, CopiesRegistersAndRunsTheProgramsInOrder) {
-    const Entries entries{{"a.txt", "alpha"}, {"Help\\index.html", "<html>"},
+    const Entries entries{{"a.txt", "alpha"},
+                          {"Help\\index.html", "<html>"},
                           {"engine.exe", std::string((64 << 10) * 3 + 7, 'e')},
-                          {"with, comma.txt", ""}, {"e.dat", std::string(64 << 10, '\x5A')}};
+                          {"with, comma.txt", ""},
+                          {"e.dat", std::string(64 << 10, '\x5A')}};
     World world(entries);
     EXPECT_EQ(world.Run(), UpdateOutcome::Installed);
     for (const auto& [name, content] : entries) {
@@ -67,11 +69,13 @@ TEST(Update, CopiesRegistersAndRunsTheProgramsInOrder) {
 
     const auto& started = world.processes.started;
     ASSERT_EQ(started.size(), 3u);
-    const std::tuple<std::string, std::vector<std::string>, WindowStyle, std::string> expected[] =
-        {{"regsvr32.exe", {"/s", Installed("NavTree.ocx")}, WindowStyle::MinimizedWithFocus,
-          kPackage},
-         {Installed("UnpackDirs.exe"), {}, WindowStyle::MinimizedWithFocus, kInstall},
-         {Installed("ViewHost.exe"), {}, WindowStyle::NormalWithoutFocus, kInstall}};
+    const std::tuple<std::string, std::vector<std::string>, WindowStyle, std::string> expected[] = {
+        {"regsvr32.exe",
+         {"/s", Installed("NavTree.ocx")},
+         WindowStyle::MinimizedWithFocus,
+         kPackage},
+        {Installed("UnpackDirs.exe"), {}, WindowStyle::MinimizedWithFocus, kInstall},
+        {Installed("ViewHost.exe"), {}, WindowStyle::NormalWithoutFocus, kInstall}};
     for (std::size_t i = 0; i < 3; ++i) {
         EXPECT_EQ(std::tie(started[i].launch.program, started[i].launch.arguments,
                            started[i].launch.style, started[i].folder),
@@ -84,11 +88,12 @@ TEST(Update, CopiesRegistersAndRunsTheProgramsInOrder) {
 // Each case leaves the install and the package as they were, with the window open.
 TEST(Update, AFolderWithoutAnInstallALockedFolderOrAnUnusableListChangeNothing) {
     const std::tuple<std::function<void(World&)>, UpdateOutcome, std::string> cases[] = {
-        {[](World& w) { w.files.Remove(Installed(kMarkerFiles.front())); },
-         UpdateOutcome::NotFound, kNotFoundMessage},
-        {[](World& w) { w.files.Remove(Installed(kMarkerFiles.back())); },
-         UpdateOutcome::NotFound, kNotFoundMessage},
-        {[](World& w) { w.files.Remove(Installed("")); }, UpdateOutcome::NotFound, kNotFoundMessage},
+        {[](World& w) { w.files.Remove(Installed(kMarkerFiles.front())); }, UpdateOutcome::NotFound,
+         kNotFoundMessage},
+        {[](World& w) { w.files.Remove(Installed(kMarkerFiles.back())); }, UpdateOutcome::NotFound,
+         kNotFoundMessage},
+        {[](World& w) { w.files.Remove(Installed("")); }, UpdateOutcome::NotFound,
+         kNotFoundMessage},
         {[](World& w) { w.files.Remove(kPackage + "/FileList.txt"); }, UpdateOutcome::NotStarted,
          "FileList.txt in the folder \"" + kPackage + "\" cannot be used: cannot open"},
         {[](World& w) { w.files.AddFile(kPackage + "/FileList.txt", "abc\r\na,p0\r\n"); },
@@ -111,8 +116,13 @@ TEST(Update, AFolderWithoutAnInstallALockedFolderOrAnUnusableListChangeNothing) 
 }
 
 TEST(Update, FailingEntriesAreSkippedToldAndReportedInsteadOfSuccess) {
-    World world({{"a.txt", "a"}, {"b.txt", "b"}, {"..\\escaped.txt", "x"}, {"d.txt", "d"},
-                 {"NUL .txt", "n"}, {"f.txt", "cut short"}, {"g.txt", "g"}});
+    World world({{"a.txt", "a"},
+                 {"b.txt", "b"},
+                 {"..\\escaped.txt", "x"},
+                 {"d.txt", "d"},
+                 {"NUL .txt", "n"},
+                 {"f.txt", "cut short"},
+                 {"g.txt", "g"}});
     test::MemoryFileSystem& files = world.files;
     files.AddFile(Installed("b.txt"), "old b");
     files.AddFile(Installed("f.txt"), "old f");
@@ -168,7 +178,8 @@ TEST(Update, ProgramsThatFailAreReportedAndTheRestStillRuns) {
         {"UnpackDirs.exe", 1, 0, {all[0], all[2]}, "UnpackDirs.exe: cannot start"},
         {"ViewHost.exe", 1, 0, all, kSuccessMessage},
         {"ViewHost.exe", 2, 0, {all[0], all[1]}, "ViewHost.exe: cannot start"},
-        {"", 0, 3, all, "Cannot register NavTree.ocx: the registration tool ended with exit code 3"},
+        {"", 0, 3, all,
+         "Cannot register NavTree.ocx: the registration tool ended with exit code 3"},
     };
     for (const auto& [failing, failures, exitCode, started, reported] : cases) {
         World world;
@@ -214,7 +225,8 @@ TEST(Update, APackagesManifestIsCheckedBeforeAndWhileFilesAreCopied) {
     for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     const std::tuple<std::vector<std::string>, std::string, std::string> refusals[] = {
         {{}, manifest, "The package list FileList.txt does not match the package manifest."},
-        {{"a key"}, manifest,
+        {{"a key"},
+         manifest,
          "The package is not signed by the vendor: it has no Package.manifest.sig."},
         {{}, "zelvane-manifest 2\n", "Package.manifest cannot be used: line 1 "},
         {{}, manifest + line, "Package.manifest cannot be used: line 5 "},

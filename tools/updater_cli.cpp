@@ -44,8 +44,7 @@ class ConsoleWindow final : public zelvane::WindowSide {
     float ProgressValue() override { return value_; }
     zelvane::PointerShape Pointer() override { return pointer_; }
     void SetPointer(zelvane::PointerShape shape) override { pointer_ = shape; }
-    void ShowMessage(const std::string& text, zelvane::MessageKind,
-                     const std::string&) override {
+    void ShowMessage(const std::string& text, zelvane::MessageKind, const std::string&) override {
         EndProgressLine();
         std::cout << text << std::endl;
     }
@@ -144,8 +143,8 @@ int Main(int argc, char** argv) {
         return kExitUsage;
     }
     ConsoleWindow window(*arguments->folder, arguments->silent);
-    return ExitStatus(zelvane::RunUpdate({window, zelvane::SystemFileSystem(),
-                                          zelvane::SystemProcesses(), arguments->vendorKeys}));
+    return ExitStatus(zelvane::RunUpdate(
+        {window, zelvane::SystemFileSystem(), zelvane::SystemProcesses(), arguments->vendorKeys}));
 }
 
 }  // namespace

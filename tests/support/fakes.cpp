@@ -74,7 +74,8 @@ class MemoryProcess final : public ProcessHandle {
 
 class MemoryFolder final : public Folder {
   public:
-    MemoryFolder(MemoryFileSystem& files, std::string root) : files_(files), root_(std::move(root)) {}
+    MemoryFolder(MemoryFileSystem& files, std::string root)
+        : files_(files), root_(std::move(root)) {}
     ~MemoryFolder() override {
         if (locked_) files_.locked_.erase(root_);
     }

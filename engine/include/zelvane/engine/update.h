@@ -34,12 +34,12 @@ inline constexpr std::size_t kShownFailures = 20;
 inline constexpr std::size_t kFailureDetailsBudget = 1 << 20;
 
 enum class UpdateOutcome {
-    Installed,        // every step succeeded; the window was closed
-    NotFound,         // no install in the folder; nothing changed, the window stays
-    NotStarted,       // a failure before any file was written; nothing changed, the window stays
-    Incomplete,       // finished, but something failed; the window was closed
-    StoppedPartway,   // an unforeseen failure ended it after files were written; window stays
-    Stopped,          // an unforeseen failure ended it before anything changed; window stays
+    Installed,       // every step succeeded; the window was closed
+    NotFound,        // no install in the folder; nothing changed, the window stays
+    NotStarted,      // a failure before any file was written; nothing changed, the window stays
+    Incomplete,      // finished, but something failed; the window was closed
+    StoppedPartway,  // an unforeseen failure ended it after files were written; window stays
+    Stopped,         // an unforeseen failure ended it before anything changed; window stays
 };
 
 struct UpdateContext {
