@@ -1,15 +1,19 @@
 // regsvr32.exe for Linux: Linux has no registration tool, so this one stands in for it. It checks
 // that the control file can be read and tells the result unless it is asked to be silent: on
-// standard output, and in a message box of its own when there is a display.
+// standard output, and in a message box when there is a display. The box is shown by
+// regsvr32-box beside it, so that a silent registration does not pay for loading Qt.
 #include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
-#include <QApplication>
-#include <QMessageBox>
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
 #include <string>
 #include <string_view>
+
+extern char** environ;
 
 namespace {
 
@@ -42,15 +46,21 @@ bool CanRead(const std::string& path) {
 }
 
 bool HaveDisplay() {
-    return std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY") ||
-           std::getenv("QT_QPA_PLATFORM");
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        if (const char* value = std::getenv(name); value && *value) return true;
+    }
+    return false;
 }
 
-void ShowResultBox(int argc, char** argv, const std::string& text, bool succeeded) {
-    QApplication application(argc, argv);
-    QMessageBox box(succeeded ? QMessageBox::Information : QMessageBox::Warning,
-                    QStringLiteral("RegSvr32"), QString::fromStdString(text));
-    box.exec();
+void ShowResultBox(std::string text, bool succeeded) {
+    std::string box =
+        std::filesystem::read_symlink("/proc/self/exe").parent_path() / "regsvr32-box";
+    std::string kind = succeeded ? "information" : "warning";
+    char* argv[] = {box.data(), kind.data(), text.data(), nullptr};
+    pid_t pid = 0;
+    if (::posix_spawn(&pid, box.c_str(), nullptr, nullptr, argv, environ) == 0) {
+        ::waitpid(pid, nullptr, 0);
+    }
 }
 
 }  // namespace
@@ -68,7 +78,7 @@ int main(int argc, char** argv) {
                      : "The module \"" + request.controlFile +
                            "\" failed to load: it is missing or cannot be read.";
         std::cout << result << std::endl;
-        if (HaveDisplay()) ShowResultBox(argc, argv, result, readable);
+        if (HaveDisplay()) ShowResultBox(result, readable);
     }
     return readable ? 0 : 1;
 }

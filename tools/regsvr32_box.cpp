@@ -1,0 +1,15 @@
+// regsvr32-box KIND TEXT: the message box of the Linux registration tool stand-in; KIND is
+// "information" or "warning".
+#include <QApplication>
+#include <QMessageBox>
+#include <string_view>
+
+int main(int argc, char** argv) {
+    if (argc != 3) return 2;
+    QApplication application(argc, argv);
+    const bool information = std::string_view(argv[1]) == "information";
+    QMessageBox box(information ? QMessageBox::Information : QMessageBox::Warning,
+                    QStringLiteral("RegSvr32"), QString::fromLocal8Bit(argv[2]));
+    box.exec();
+    return 0;
+}
