@@ -91,12 +91,8 @@ std::vector<Record> ReadRecords(const fs::path& log) {
         std::vector<std::string> fields;
         std::istringstream split(line);
         for (std::string field; std::getline(split, field, '\t');) fields.push_back(field);
-        if (fields.size() < 4) continue;
-        records.push_back({fields[0],
-                           fields[1],
-                           std::stoll(fields[2]),
-                           std::stoll(fields[3]),
-                           {fields.begin() + 4, fields.end()}});
+        if (fields.size() < 2) continue;
+        records.push_back({fields[0], fields[1], {fields.begin() + 2, fields.end()}});
     }
     return records;
 }

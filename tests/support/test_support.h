@@ -74,8 +74,6 @@ void MakeInstall(const fs::path& folder);
 struct Record {
     std::string program;
     std::string currentFolder;
-    long long startMs = 0;
-    long long endMs = 0;
     std::vector<std::string> arguments;
 };
 std::vector<Record> ReadRecords(const fs::path& log);
