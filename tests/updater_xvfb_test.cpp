@@ -76,7 +76,7 @@ struct Screen {
     bool MostlyGrey(QRect layout) const {
         const QImage area = image.copy(Scaled(layout));
         const auto* pixels = reinterpret_cast<const QRgb*>(area.constBits());
-        const qsizetype count = area.width() * area.height();
+        const qsizetype count = qsizetype{area.width()} * area.height();
         return 2 * std::count(pixels, pixels + count, kGrey) > count;
     }
 };
