@@ -52,11 +52,12 @@ bool HaveDisplay() {
     return false;
 }
 
-void ShowResultBox(std::string text, bool succeeded) {
+void ShowResultBox(const std::string& text, bool succeeded) {
     std::string box =
         std::filesystem::read_symlink("/proc/self/exe").parent_path() / "regsvr32-box";
     std::string kind = succeeded ? "information" : "warning";
-    char* argv[] = {box.data(), kind.data(), text.data(), nullptr};
+    std::string message = text;
+    char* argv[] = {box.data(), kind.data(), message.data(), nullptr};
     pid_t pid = 0;
     if (::posix_spawn(&pid, box.c_str(), nullptr, nullptr, argv, environ) == 0) {
         ::waitpid(pid, nullptr, 0);
