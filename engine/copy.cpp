@@ -2,13 +2,12 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
-#include <condition_variable>
 #include <cstdint>
 #include <cstring>
 #include <exception>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <system_error>
@@ -72,7 +71,9 @@ class PartialFile {
 
 // Hashes a file's blocks as the copy reads them: on a thread of its own for a file of several
 // blocks, so that hashing a large file takes little more time than copying it, and on the
-// copying thread for a file of one block, which would not repay the hand-over.
+// copying thread for a file of one block, which would not repay the hand-over. The threads meet
+// once per block, so they hand over through one atomic state: a wait that is short spins
+// instead of sleeping, and waking a sleeping thread each time cost more than the hashing.
 class BlockHash {
   public:
     explicit BlockHash(bool inBackground) : hash_(NewSha256()) {
@@ -82,11 +83,9 @@ class BlockHash {
     BlockHash& operator=(const BlockHash&) = delete;
     ~BlockHash() {
         if (!worker_.joinable()) return;
-        {
-            const std::lock_guard lock(mutex_);
-            stopping_ = true;
-        }
-        changed_.notify_all();
+        WaitWhile(State::Busy);
+        state_.store(State::Stopping, std::memory_order_release);
+        state_.notify_one();
         worker_.join();
     }
 
@@ -97,52 +96,48 @@ class BlockHash {
             hash_->Update(block);
             return;
         }
-        std::unique_lock lock(mutex_);
-        WaitUntilIdle(lock);
+        WaitUntilIdle();
         block_ = block;
-        busy_ = true;
-        changed_.notify_all();
+        state_.store(State::Busy, std::memory_order_release);
+        state_.notify_one();
     }
 
     Sha256Digest Finish() {
-        if (worker_.joinable()) {
-            std::unique_lock lock(mutex_);
-            WaitUntilIdle(lock);
-        }
+        if (worker_.joinable()) WaitUntilIdle();
         return hash_->Finish();
     }
 
   private:
-    void WaitUntilIdle(std::unique_lock<std::mutex>& lock) {
-        changed_.wait(lock, [this] { return !busy_; });
+    enum class State { Idle, Busy, Stopping };
+
+    State WaitWhile(State state) {
+        State now;
+        while ((now = state_.load(std::memory_order_acquire)) == state) {
+            state_.wait(state, std::memory_order_acquire);
+        }
+        return now;
+    }
+
+    void WaitUntilIdle() {
+        WaitWhile(State::Busy);
         if (failure_) std::rethrow_exception(std::exchange(failure_, nullptr));
     }
 
     void Work() {
-        std::unique_lock lock(mutex_);
-        for (;;) {
-            changed_.wait(lock, [this] { return busy_ || stopping_; });
-            if (!busy_) return;
-            lock.unlock();
-            std::exception_ptr failure;
+        while (WaitWhile(State::Idle) == State::Busy) {
             try {
                 hash_->Update(block_);
             } catch (...) {
-                failure = std::current_exception();
+                failure_ = std::current_exception();
             }
-            lock.lock();
-            failure_ = failure;
-            busy_ = false;
-            changed_.notify_all();
+            state_.store(State::Idle, std::memory_order_release);
+            state_.notify_one();
         }
     }
 
     std::unique_ptr<Sha256> hash_;
-    std::mutex mutex_;
-    std::condition_variable changed_;
+    std::atomic<State> state_{State::Idle};
     std::span<const std::byte> block_;
-    bool busy_ = false;
-    bool stopping_ = false;
     std::exception_ptr failure_;
     std::thread worker_;
 };
