@@ -1,14 +1,20 @@
-// The command-line programs as a user runs them, from a package folder: real files, real
-// registration tool, real child processes, and the faults of a real disk.
+// The command-line programs as a user and a vendor run them: real files, real registration tool,
+// real child processes, the faults of a real disk, and signatures checked against OpenSSL.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <random>
 #include <thread>
 
-#include "child_process.h"
 #include "test_support.h"
 #include "zelvane/engine/paths.h"
+
+extern char** environ;
 
 namespace zelvane {
 namespace {
@@ -16,6 +22,39 @@ namespace {
 namespace fs = std::filesystem;
 using test::ReadFile;
 using test::WriteFile;
+
+std::string Quoted(const std::string& word) {
+    std::string quoted = "'";
+    for (const char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+// A shell command in a child process; killed and collected when destroyed.
+class Child {
+  public:
+    explicit Child(const std::string& command) {
+        const char* argv[] = {"/bin/sh", "-c", command.c_str(), nullptr};
+        if (::posix_spawn(&pid_, argv[0], nullptr, nullptr, const_cast<char**>(argv), environ)) {
+            throw std::runtime_error("cannot start " + command);
+        }
+    }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+    ~Child() {
+        if (pid_ > 0 && ::kill(pid_, SIGKILL) == 0) ::waitpid(pid_, nullptr, 0);
+    }
+    // The exit status, or -1 when the child was ended by a signal.
+    int Wait() {
+        int status = 0;
+        while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+        }
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+  private:
+    pid_t pid_ = -1;
+};
 
 class CliTest : public testing::Test {
   protected:
@@ -29,30 +68,35 @@ class CliTest : public testing::Test {
         fs::copy_file(ZELVANE_BIN_DIR "/regsvr32.exe", temp_ / "bin" / "regsvr32.exe");
     }
 
-    void MakePackage(const std::string& list,
-                     const std::vector<std::pair<std::string, std::string>>& files) {
+    void MakePackage(const std::string& list, const std::string& content) {
         WriteFile(package_ / "FileList.txt", list);
-        for (const auto& [name, content] : files)
-            WriteFile(package_ / name, test::Scramble(content));
+        WriteFile(package_ / "p", test::Scramble(content));
     }
-
     // A quick registration tool that tells nothing, beside the updater.
     void UseRecordingRegistrationTool() {
         fs::copy_file(ZELVANE_RECORD_PROGRAM, temp_ / "bin" / "regsvr32.exe",
                       fs::copy_options::overwrite_existing);
     }
 
-    // Runs the updater on the install folder, its output left in Output().
-    test::ChildProcess Start(std::vector<std::string> args = {"--silent", "@"},
-                             test::ChildOptions options = {}) {
-        for (auto& arg : args) arg = AtInstall(arg);
-        args.insert(args.begin(), (temp_ / "bin" / "zelvane-updater-cli").string());
-        options.folder = package_;
-        options.output = temp_ / "output";
-        return test::ChildProcess(args, options);
+    // Runs a shell command in the temporary folder; its output is left in Output().
+    Child Shell(const std::string& command) {
+        return Child("cd " + Quoted(temp_.Path()) + " && exec >output 2>&1 && " + command);
     }
+    // Standard output only: usage belongs there for --help alone.
+    int Pack(const std::string& args) {
+        return Shell(ZELVANE_BIN_DIR "/zelvane-pack " + args + " 2>/dev/null").Wait();
+    }
+    int OpenSsl(const std::string& args) { return Shell("openssl " + args).Wait(); }
     std::string Output() const { return ReadFile(temp_ / "output"); }
-    // "@" stands for the install folder.
+
+    // Runs the updater from the package folder; "@" stands for the install folder. The shell
+    // starts it with `run`, which may set a limit first or start it as another user.
+    Child Update(std::vector<std::string> args = {"--silent", "@"},
+                 const std::string& run = "exec") {
+        std::string command = "cd package && " + run + " ../bin/zelvane-updater-cli";
+        for (const auto& arg : args) command += " " + Quoted(AtInstall(arg));
+        return Shell(command);
+    }
     std::string AtInstall(std::string text) const {
         if (const auto at = text.find('@'); at != std::string::npos) text.replace(at, 1, install_);
         return text;
@@ -64,6 +108,13 @@ class CliTest : public testing::Test {
     test::ScopedEnv log_;
 };
 
+// Permissions mean nothing to root: such a case runs as the user "nobody" then.
+std::string Unprivileged(const fs::path& tree) {
+    if (::geteuid() != 0) return "exec";
+    return "chown -R nobody:nogroup " + Quoted(tree) +
+           " && exec setpriv --reuid=nobody --regid=nogroup --clear-groups";
+}
+
 TEST_F(CliTest, ExitStatusAndOutputTellHowTheUpdateEndedAndAFailureChangesNothing) {
     const std::vector<std::string> silent = {"--silent", "@"};
     const struct {
@@ -72,7 +123,7 @@ TEST_F(CliTest, ExitStatusAndOutputTellHowTheUpdateEndedAndAFailureChangesNothin
         int status;
         std::string output;                 // a part of it
         std::string removed{}, readOnly{};  // in the install folder
-        test::ChildOptions options = {};
+        std::string run = "exec";
     } cases[] = {
         // The registration tool beside the updater speaks when not silent, then the updater.
         {{"@"},
@@ -90,19 +141,20 @@ TEST_F(CliTest, ExitStatusAndOutputTellHowTheUpdateEndedAndAFailureChangesNothin
         {{"@", "@"}, "", 64, ""},
         {{"--help"}, "", 0, "usage: zelvane-updater-cli"},
         // The faults of a real disk: full, a read-only file, a folder the user may not write to.
-        {silent, "0\r\nx.txt,p\r\n", 2, ": File too large\n", "", "", {".", "", 256 << 10}},
+        {silent, "0\r\nx.txt,p\r\n", 2, ": File too large\n", "", "",
+         "trap '' XFSZ; ulimit -f 512; exec"},
         {silent, "0\r\nengine.exe,p\r\n", 2, "cannot replace the read-only file", "", "engine.exe"},
-        {silent, "0\r\nx.txt,p\r\n", 2, ": Permission denied\n", "", ".", {".", "", {}, true}},
+        {silent, "0\r\nx.txt,p\r\n", 2, ": Permission denied\n", "", ".",
+         Unprivileged(temp_.Path())},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.output);
         test::MakeInstall(install_);
-        MakePackage(c.list, {{"p", std::string(1 << 20, 'x')}});
+        MakePackage(c.list, std::string(1 << 20, 'x'));
         if (!c.removed.empty()) fs::remove(install_ / c.removed);
         if (!c.readOnly.empty()) fs::permissions(install_ / c.readOnly, fs::perms(0555));
-        if (c.options.unprivileged) test::GiveToUnprivilegedUser(temp_.Path());
         const auto before = test::Snapshot(install_);
-        EXPECT_EQ(Start(c.args, c.options).Wait(), c.status) << Output();
+        EXPECT_EQ(Update(c.args, c.run).Wait(), c.status) << Output();
         EXPECT_NE(Output().find(AtInstall(c.output)), std::string::npos) << Output();
         if (c.status != 0) {
             EXPECT_EQ(test::Snapshot(install_), before);
@@ -114,13 +166,13 @@ TEST_F(CliTest, ASecondRunOfTheSameFolderChangesNothingWhileTheFirstHoldsIt) {
     // A registration tool that takes its time, so that the first run holds the folder meanwhile.
     UseRecordingRegistrationTool();
     const test::ScopedEnv slow("ZELVANE_RECORD_SLEEP_MS", "1500");
-    MakePackage("0\r\nnew.txt,p\r\n", {{"p", "first"}});
-    test::ChildProcess first = Start();
+    MakePackage("0\r\nnew.txt,p\r\n", "first");
+    Child first = Update();
     while (!fs::exists(install_ / "new.txt"))
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    MakePackage("0\r\nnew.txt,p\r\n", {{"p", "second"}});
+    MakePackage("0\r\nnew.txt,p\r\n", "second");
     const auto before = test::Snapshot(install_);
-    EXPECT_EQ(Start().Wait(), 3);
+    EXPECT_EQ(Update().Wait(), 3);
     EXPECT_EQ(Output(), "Another update of this folder is running.\n");
     EXPECT_EQ(test::Snapshot(install_), before);
     EXPECT_EQ(first.Wait(), 0);
@@ -142,13 +194,12 @@ TEST_F(CliTest, KilledAnywhereEveryFileIsWholeAndARerunCompletesTheUpdate) {
     constexpr int kKills = 30;
     UseRecordingRegistrationTool();  // so that a run is mostly copying, where the kills land
     std::string list = std::to_string(kFiles - 1) + "\r\n";
-    std::vector<std::pair<std::string, std::string>> packageFiles;
     for (int file = 0; file < kFiles; ++file) {
-        list.append(std::to_string(file)).append(",p").append(std::to_string(file)) += "\r\n";
-        packageFiles.emplace_back(std::string("p").append(std::to_string(file)),
-                                  Version(file, 'n'));
+        const std::string name = std::to_string(file);
+        list.append(name).append(",p").append(name) += "\r\n";
+        WriteFile(package_ / ("p" + name), test::Scramble(Version(file, 'n')));
     }
-    MakePackage(list, packageFiles);
+    WriteFile(package_ / "FileList.txt", list);
     const auto putOldFilesBack = [&] {
         for (int file = 0; file < kFiles; ++file)
             WriteFile(install_ / std::to_string(file), Version(file, 'o'));
@@ -159,8 +210,8 @@ TEST_F(CliTest, KilledAnywhereEveryFileIsWholeAndARerunCompletesTheUpdate) {
         int fresh = 0;
         for (int file = 0; file < kFiles; ++file) {
             const std::string content = ReadFile(install_ / std::to_string(file));
-            fresh += content == packageFiles[file].second;
-            EXPECT_TRUE(content == packageFiles[file].second || content == Version(file, 'o'))
+            fresh += content == Version(file, 'n');
+            EXPECT_TRUE(content == Version(file, 'n') || content == Version(file, 'o'))
                 << file << " is neither old nor new, " << content.size();
         }
         for (const auto& item : fs::directory_iterator(install_)) {
@@ -170,7 +221,7 @@ TEST_F(CliTest, KilledAnywhereEveryFileIsWholeAndARerunCompletesTheUpdate) {
     };
     putOldFilesBack();
     const auto start = std::chrono::steady_clock::now();
-    ASSERT_EQ(Start().Wait(), 0);
+    ASSERT_EQ(Update().Wait(), 0);
     const auto runTime = std::chrono::steady_clock::now() - start;
     ASSERT_EQ(countNewFiles(), kFiles);
 
@@ -183,15 +234,132 @@ TEST_F(CliTest, KilledAnywhereEveryFileIsWholeAndARerunCompletesTheUpdate) {
     for (int kill = 0; kill < kKills && !HasFailure(); ++kill) {
         putOldFilesBack();
         {
-            const test::ChildProcess update = Start();  // killed when it goes
+            const Child update = Update();  // killed when it goes
             std::this_thread::sleep_for(std::chrono::microseconds(moment(random)));
         }
         const int fresh = countNewFiles();
         killedHalfway += fresh > 0 && fresh != kFiles;
-        ASSERT_EQ(Start().Wait(), 0);
+        ASSERT_EQ(Update().Wait(), 0);
         EXPECT_EQ(countNewFiles(), kFiles);
     }
     EXPECT_GT(killedHalfway, 0) << "no kill landed while files were being replaced";
+}
+
+class SignedPackageTest : public CliTest {
+  protected:
+    SignedPackageTest() {
+        for (const std::string vendor : {"vendor", "other"}) {
+            OpenSsl("ecparam -name prime256v1 -genkey | openssl pkcs8 -topk8 -nocrypt -out " +
+                    vendor + ".pem && openssl pkey -in " + vendor + ".pem -pubout -out " + vendor +
+                    ".pub");
+        }
+        fs::create_directories(temp_ / "product" / "Help");
+        fs::create_directories(install_ / "Help");
+        WriteFile(temp_ / "product" / "engine.exe", std::string(3000, 'e'));
+        WriteFile(temp_ / "product" / "Help" / "index.html", "<h1>help</h1>");
+    }
+    fs::path Package(const std::string& name) const { return package_ / name; }
+};
+
+// OpenSSL verifies what we sign, and its sha256sum is the manifest's; keygen, build and check as
+// a vendor uses them.
+TEST_F(SignedPackageTest, PackAgreesWithOpenSslAndLeavesTheVendorsFilesAlone) {
+    ASSERT_EQ(Pack("build --key vendor.pem product package"), 0);
+    EXPECT_EQ(OpenSsl("dgst -sha256 -verify vendor.pub -signature package/Package.manifest.sig "
+                      "package/Package.manifest"),
+              0);
+    const std::string manifest = ReadFile(Package("Package.manifest"));
+    for (const std::string name : {"file00000.bin", "file00001.bin", "FileList.txt"}) {
+        ASSERT_EQ(Shell("sha256sum package/" + name).Wait(), 0);
+        const std::string size = std::to_string(fs::file_size(Package(name)));
+        EXPECT_NE(manifest.find(Output().substr(0, 66) + size + "  " + name + "\n"),
+                  std::string::npos);
+    }
+
+    // keygen makes an owner-only key and overwrites nothing.
+    ASSERT_EQ(Pack("keygen new.pem new.pub"), 0);
+    EXPECT_EQ(OpenSsl("pkey -in new.pem -noout && openssl pkey -pubin -in new.pub -noout"), 0);
+    EXPECT_EQ(fs::status(temp_ / "new.pem").permissions(), fs::perms(0600));
+    const std::string key = ReadFile(temp_ / "new.pem");
+    EXPECT_EQ(Pack("keygen new.pem fresh.pub"), 1);
+    EXPECT_EQ(Pack("keygen fresh.pem new.pub"), 1);
+    EXPECT_EQ(ReadFile(temp_ / "new.pem"), key);
+    EXPECT_FALSE(fs::exists(temp_ / "fresh.pub") || fs::exists(temp_ / "fresh.pem"));
+    // build replaces an earlier package only, and check warns of lines the updater never reads.
+    fs::remove(temp_ / "product" / "engine.exe");
+    ASSERT_EQ(Pack("build product package"), 0);
+    EXPECT_FALSE(fs::exists(Package("file00001.bin")));
+    WriteFile(Package("notes.txt"), "mine");
+    EXPECT_EQ(Pack("build product package"), 1);
+    EXPECT_EQ(ReadFile(Package("notes.txt")), "mine");
+
+    fs::remove(Package("Package.manifest"));
+    const std::string list = ReadFile(Package("FileList.txt"));
+    WriteFile(Package("FileList.txt"), list + "\"x\",\"notes.txt\"\r\n");
+    EXPECT_EQ(Pack("check package"), 0);
+    EXPECT_NE(Output().find("never read"), std::string::npos) << Output();
+
+    WriteFile(temp_ / "product" / "CON.txt", "device");
+    fs::remove_all(package_);
+    const std::pair<const char*, int> cases[] = {
+        {"--help", 0}, {"check --key k package", 64}, {"build product package", 1}};
+    for (const auto& [arguments, status] : cases) {
+        EXPECT_EQ(Pack(arguments), status) << arguments;
+        EXPECT_EQ(Output().starts_with("usage: zelvane-pack"), status == 0) << arguments;
+        EXPECT_FALSE(fs::exists(Package("FileList.txt")));
+    }
+}
+
+// A package altered after it was built, or signed by another: what check names, and what the
+// updater does with it. The last one is signed by OpenSSL, as a vendor may sign.
+TEST_F(SignedPackageTest, CheckNamesAndTheUpdaterRefusesWhatTheVendorDidNotSign) {
+    UseRecordingRegistrationTool();
+    const std::string openssl =
+        "openssl dgst -sha256 -sign vendor.pem -out package/Package.manifest.sig "
+        "package/Package.manifest";
+    const struct {
+        std::string key, file, from, to;   // built with key; "from" in file made "to", or removed
+        std::string publicKey, checkSaid;  // check and update with publicKey
+        int status;
+        std::string said, sign{};
+    } cases[] = {
+        {"--key vendor.pem", "file00001.bin", "?", "!", "vendor.pub", "file00001.bin does not", 2,
+         "Cannot copy file engine.exe: it does not match the package manifest"},
+        {"--key vendor.pem", "FileList.txt", "engine", "engino", "vendor.pub", "FileList.txt does",
+         3, "FileList.txt does not match the package"},
+        {"--key vendor.pem", "Package.manifest", "  13  ", "  14  ", "vendor.pub", ".sig does not",
+         3, "The package is not signed by the vendor: the signature"},
+        {"", "Package.manifest", "1\n", "1\r\n", "", "line 1 of Package.manifest", 3, "line 1 of"},
+        {"--key vendor.pem", "", "", "", "other.pub", "Package.manifest.sig does not match", 3,
+         "The package is not signed by the vendor: the signature"},
+        {"", "", "", "", "vendor.pub", "Package.manifest.sig is missing", 3,
+         "it has no Package.manifest.sig"},
+        {"", "", "", "", "vendor.pub", "", 0, "installed successfully", openssl},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.said);
+        test::MakeInstall(install_);
+        fs::remove_all(package_);
+        ASSERT_EQ(Pack("build " + c.key + " product package"), 0);
+        ASSERT_TRUE(c.sign.empty() || Shell(c.sign).Wait() == 0);
+        std::string content = c.file.empty() ? "" : ReadFile(Package(c.file));
+        if (c.from.empty() && !c.file.empty()) fs::remove(Package(c.file));
+        if (!c.from.empty()) {
+            WriteFile(Package(c.file), content.replace(content.find(c.from), c.from.size(), c.to));
+        }
+        const std::string key = (temp_ / c.publicKey).string();
+        EXPECT_EQ(Pack("check " + (c.publicKey.empty() ? "" : "--public-key " + key) + " package"),
+                  c.checkSaid.empty() ? 0 : 1);
+        EXPECT_NE(Output().find(c.checkSaid), std::string::npos) << Output();
+        const auto before = test::Snapshot(install_);
+        std::vector<std::string> args{"--silent", "@"};
+        if (!c.publicKey.empty()) args.insert(args.begin(), {"--public-key", key});
+        EXPECT_EQ(Update(args).Wait(), c.status) << Output();
+        EXPECT_NE(Output().find(c.said), std::string::npos) << Output();
+        EXPECT_EQ(test::Snapshot(install_) == before, c.status == 3);
+        EXPECT_EQ(ReadFile(install_ / "engine.exe"),
+                  c.status == 0 ? std::string(3000, 'e') : "marker");
+    }
 }
 
 }  // namespace
