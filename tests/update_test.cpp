@@ -63,8 +63,7 @@ TEST(Update, CopiesRegistersAndRunsTheProgramsInOrder) {
     EXPECT_EQ(window.values, (std::vector<float>{0, 0, 1, 2, 3, 4, 5}));
     EXPECT_EQ(window.pointers,
               (std::vector<PointerShape>{PointerShape::Hourglass, PointerShape::Default}));
-    const test::Message success{kSuccessMessage, MessageKind::Ok, "", PointerShape::Default, ""};
-    EXPECT_EQ(window.messages, std::vector{success});
+    EXPECT_EQ(window.messages, std::vector<test::Message>{{kSuccessMessage}});
     EXPECT_TRUE(window.closed);
 
     const auto& started = world.processes.started;
@@ -245,34 +244,31 @@ TEST(Update, APackagesManifestIsCheckedBeforeAndWhileFilesAreCopied) {
     }
 }
 
-// The window side failing while the update runs, with a standard exception or anything else.
-class FailingWindow final : public test::RecordingWindow {
-  public:
-    FailingWindow(float failAt, bool standard)
-        : RecordingWindow(kInstall), failAt_(failAt), standard_(standard) {}
+// The window side failing as the progress reaches a value.
+struct FailingWindow final : test::RecordingWindow {
+    FailingWindow(float failAt, void (*fail)())
+        : RecordingWindow(kInstall), failAt(failAt), fail(fail) {}
     void SetProgressValue(float value) override {
-        if (value >= failAt_ && standard_) throw std::runtime_error("the progress bar is gone");
-        if (value >= failAt_) throw 42;
+        if (value >= failAt) fail();
         RecordingWindow::SetProgressValue(value);
     }
-
-  private:
-    float failAt_;
-    bool standard_;
+    float failAt;
+    void (*fail)();
 };
 
+// With a standard exception or anything else.
 TEST(Update, AWindowFailingMidwayEndsInAMessageThatSaysWhatWasDone) {
-    const std::tuple<float, bool, UpdateOutcome, const char*> cases[] = {
-        {0, true, UpdateOutcome::Stopped, "The update stopped: the progress bar is gone"},
-        {1, false, UpdateOutcome::StoppedPartway,
+    const std::tuple<float, void (*)(), UpdateOutcome, const char*> cases[] = {
+        {0, [] { throw std::runtime_error("the progress bar is gone"); }, UpdateOutcome::Stopped,
+         "The update stopped: the progress bar is gone"},
+        {1, [] { throw 42; }, UpdateOutcome::StoppedPartway,
          "The update stopped: an unknown failure\n\nBefore it stopped, 2 of 2 files were "
          "installed."}};
-    for (const auto& [failAt, standard, outcome, text] : cases) {
+    for (const auto& [failAt, fail, outcome, text] : cases) {
         World world({{"a.txt", "a"}, {"b.txt", "b"}});
-        FailingWindow window(failAt, standard);
+        FailingWindow window(failAt, fail);
         EXPECT_EQ(RunUpdate({window, world.files, world.processes}), outcome);
-        ASSERT_EQ(window.messages.size(), 1u);
-        EXPECT_EQ(window.messages[0].text, text);
+        EXPECT_EQ(window.messages, (std::vector<test::Message>{{text}}));
         EXPECT_EQ(window.pointer, PointerShape::Default) << "the busy pointer is put back";
         EXPECT_FALSE(window.closed);
     }

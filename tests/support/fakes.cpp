@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <sstream>
 #include <system_error>
 
 namespace zelvane::test {
@@ -40,34 +41,28 @@ class MemoryReadableFile final : public ReadableFile {
     std::size_t position_ = 0;
 };
 
-class MemoryWritableFile final : public WritableFile {
-  public:
+struct MemoryWritableFile final : WritableFile {
     MemoryWritableFile(MemoryFileSystem& files, std::string path, std::string& content)
-        : files_(files), path_(std::move(path)), content_(content) {}
+        : files(files), path(std::move(path)), content(content) {}
     void Write(std::span<const std::byte> bytes) override {
-        files_.beforeTransfer(path_, true);
-        content_.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        files.beforeTransfer(path, true);
+        content.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     }
     void Finish() override {}
-
-  private:
-    MemoryFileSystem& files_;
-    std::string path_;
-    std::string& content_;
+    MemoryFileSystem& files;
+    std::string path;
+    std::string& content;
 };
 
-class MemoryProcess final : public ProcessHandle {
-  public:
+struct MemoryProcess final : ProcessHandle {
     MemoryProcess(RecordingProcesses& processes, std::optional<int> exitCode)
-        : processes_(processes), exitCode_(exitCode) {}
+        : processes(processes), exitCode(exitCode) {}
     std::optional<int> WaitForExit(std::chrono::milliseconds bound) override {
-        processes_.bounds.push_back(bound);
-        return exitCode_;
+        processes.bounds.push_back(bound);
+        return exitCode;
     }
-
-  private:
-    RecordingProcesses& processes_;
-    std::optional<int> exitCode_;
+    RecordingProcesses& processes;
+    std::optional<int> exitCode;
 };
 
 }  // namespace
@@ -172,21 +167,12 @@ void MemoryFileSystem::ChangeDirectory(const std::string& path) {
 
 std::string MemoryFileSystem::Resolve(const std::string& path) const {
     const std::string text = path.substr(0, path.find('\0'));
-    std::vector<std::string> parts;
-    const std::string whole = text.starts_with('/') ? text : current_ + '/' + text;
-    std::size_t start = 0;
-    while (start <= whole.size()) {
-        const std::size_t end = std::min(whole.find('/', start), whole.size());
-        const std::string part = whole.substr(start, end - start);
-        if (part == "..") {
-            if (!parts.empty()) parts.pop_back();
-        } else if (!part.empty() && part != ".") {
-            parts.push_back(part);
-        }
-        start = end + 1;
-    }
     std::string resolved;
-    for (const auto& part : parts) resolved += '/' + part;
+    std::istringstream parts(text.starts_with('/') ? text : current_ + '/' + text);
+    for (std::string part; std::getline(parts, part, '/');) {
+        if (part == "..") resolved.erase(std::min(resolved.rfind('/'), resolved.size()));
+        if (!part.empty() && part != "." && part != "..") resolved += '/' + part;
+    }
     return resolved.empty() ? "/" : resolved;
 }
 

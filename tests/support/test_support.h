@@ -81,9 +81,9 @@ std::vector<Record> ReadRecords(const fs::path& log);
 struct Message {
     std::string text;
     MessageKind kind = MessageKind::Ok;
-    std::string title;
+    std::string title{};
     PointerShape pointerWhileShown = PointerShape::Default;
-    std::string details;
+    std::string details{};
     friend bool operator==(const Message&, const Message&) = default;
 };
 

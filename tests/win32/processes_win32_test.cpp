@@ -10,15 +10,10 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-std::int32_t Start(const fs::path& program, std::vector<std::string> arguments = {},
-                   WindowStyle style = WindowStyle::MinimizedWithFocus) {
-    return SystemProcesses().Start({test::PathText(program), std::move(arguments), style});
-}
-
 TEST(StartProgram, TheWindowStyleReachesTheProgramAndItsExitCodeComesBack) {
     for (const auto style : {WindowStyle::MinimizedWithFocus, WindowStyle::NormalWithoutFocus}) {
-        EXPECT_EQ(WaitOnProgram(SystemProcesses(), Start(ZELVANE_STARTUP_PROBE, {}, style)),
-                  static_cast<int>(style));
+        const auto id = SystemProcesses().Start({ZELVANE_STARTUP_PROBE, {}, style});
+        EXPECT_EQ(WaitOnProgram(SystemProcesses(), id), static_cast<int>(style));
     }
 }
 
@@ -32,9 +27,10 @@ TEST(StartProgram, ArgumentsArriveIntactAndTheWaitIsBounded) {
     test::ScopedEnv log("ZELVANE_RECORD_LOG", test::PathText(temp / "log"));
     test::ScopedEnv sleep("ZELVANE_RECORD_SLEEP_MS", "3000");
     test::ScopedEnv exit("ZELVANE_RECORD_EXIT", "7");
-    const std::vector<std::string> arguments{"/s", "C:\\q\"x y\\NavTree.ocx", "", "say \"hi\"",
-                                             "end\\", "a b\\"};
-    const auto process = SystemProcesses().Open(Start(program, arguments));
+    const std::vector<std::string> arguments{
+        "/s", "C:\\q\"x y\\NavTree.ocx", "", "say \"hi\"", "end\\", "a b\\"};
+    const auto process =
+        SystemProcesses().Open(SystemProcesses().Start({test::PathText(program), arguments}));
     ASSERT_NE(process, nullptr);
     EXPECT_EQ(process->WaitForExit(200ms), std::nullopt) << "while the program runs";
     EXPECT_EQ(process->WaitForExit(60s), 7);

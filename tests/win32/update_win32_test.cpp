@@ -13,11 +13,10 @@ namespace fs = std::filesystem;
 TEST(WindowsUpdate, InstallsRegistersAndRunsInAFolderOutsideTheAnsiCodePage) {
     test::TempFolder temp;
     const fs::path install = temp / "Program Files" / fs::path(u8"Zelvane \u03A9 \u65E5\u672C");
-    const fs::path package = temp / "package";
+    const fs::path& package = temp.Path();
     test::MakeInstall(install);
     fs::copy_file(ZELVANE_NAVTREE_OCX, install / "NavTree.ocx",
                   fs::copy_options::overwrite_existing);
-    fs::create_directories(package);
     test::WriteFile(package / "p0.bin", test::Scramble("new engine"));
     test::WriteFile(package / "FileList.txt", "0\r\n\"engine.exe\",\"p0.bin\"\r\n");
     // Planted where only a careless search would find it.
@@ -28,8 +27,7 @@ TEST(WindowsUpdate, InstallsRegistersAndRunsInAFolderOutsideTheAnsiCodePage) {
     const auto update = [&] {
         fs::current_path(package);  // an update leaves the install folder current
         test::RecordingWindow window(test::PathText(install), true);
-        const UpdateOutcome outcome =
-            RunUpdate({window, SystemFileSystem(), SystemProcesses()});
+        const auto outcome = RunUpdate({window, SystemFileSystem(), SystemProcesses()});
         return std::pair(outcome, window.failures);
     };
     EXPECT_EQ(update().first, UpdateOutcome::Installed);
@@ -42,10 +40,9 @@ TEST(WindowsUpdate, InstallsRegistersAndRunsInAFolderOutsideTheAnsiCodePage) {
     // Without its control the system's registration tool fails, and says so by its exit code (3:
     // the control could not be loaded).
     fs::remove(install / "NavTree.ocx");
-    EXPECT_EQ(update(), std::pair(UpdateOutcome::Incomplete,
-                                  std::vector<std::string>{"Cannot register NavTree.ocx: the "
-                                                           "registration tool ended with exit "
-                                                           "code 3"}));
+    const std::vector<std::string> failure{
+        "Cannot register NavTree.ocx: the registration tool ended with exit code 3"};
+    EXPECT_EQ(update(), std::pair(UpdateOutcome::Incomplete, failure));
 }
 
 }  // namespace

@@ -21,11 +21,9 @@ log="$WINEPREFIX/drive_c/record.log"
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 make_install() {
-    rm -rf "$install" "$log"
-    mkdir -p "$install/Help"
+    rm -rf "$install" "$log" && mkdir -p "$install" && cp "$build/tests/NavTree.ocx" "$install"
     for marker in engine catalog_ix Tray_In_kb Tray_Out_kb scan_ix Reel_edit_km ReelScan_ix \
         SparkField_kf RippleShift_kf; do echo "version 3.0" >"$install/$marker.exe"; done
-    cp "$build/tests/NavTree.ocx" "$install/NavTree.ocx"
     for p in UnpackDirs ViewHost; do cp "$build/tests/record-program.exe" "$install/$p.exe"; done
 }
 
@@ -43,7 +41,6 @@ press() { sleep 0.5 && xdotool windowfocus --sync "$1" key --delay 100 "${@:2}" 
 click() { xdotool mousemove --window "$1" "$2" "$3" click 1 && sleep 0.5; }  # client X Y
 
 dismiss() {  # dismiss TITLE: Return on a message box; Wine unmaps it a while after it closed
-    local box
     box="$(wait_window "$1")"
     press "$box" Return
     retry 100 unmapped "$box" || true
@@ -68,11 +65,7 @@ ink() {
         -negate -format %@)"
     echo "$height $((${1##*+} + y + height))"
 }
-
-grey() {  # grey X Y, twips in the client area
-    [[ "$(shot -format "%[hex:p{$((x0 + $(px "$1"))),$((y0 + $(px "$2")))}]")" == DDDDDD ]] ||
-        fail "not the window's grey at twips $* at $dpi DPI"
-}
+at() { echo "$((x0 + $(px "$1"))),$((y0 + $(px "$2")))"; }  # twips X Y of the client area
 
 # The window read from the screen at $dpi: the client area is where its grey 221 is; the
 # grey shows inside the frame, beside Silent mode and beside Path; Path stands on the path
@@ -83,7 +76,9 @@ check_window() {  # check_window CLIENT_SIZE BANNER_LIMIT
     box="$(shot -fill black +opaque 'rgb(221,221,221)' -format %@)"
     [[ "$box" == "$1+"* ]] || fail "the client area at $dpi DPI is $box, not $1"
     IFS='+' read -r _ x0 y0 <<<"$box"
-    grey 300 5300; grey 9375 6285; grey 5865 4635
+    local where="%[hex:p{$(at 300 5300)}] %[hex:p{$(at 9375 6285)}] %[hex:p{$(at 5865 4635)}]"
+    [[ "$(shot -format "$where")" == "DDDDDD DDDDDD DDDDDD" ]] ||
+        fail "not the window's grey inside the frame, by Silent mode and by Path at $dpi DPI"
     read -r _ label <<<"$(ink "$(area 5850 4620 855 255)")"
     read -r _ path_box <<<"$(ink "$(area 6840 4620 450 255)")"  # C:\ in the path box
     ((label == path_box)) || fail "Path ends on row $label, the path box's text on $path_box"
@@ -162,11 +157,8 @@ at_144_dpi() {  # at_144_dpi CANCEL_TEXT_HEIGHT_AT_96_DPI
     wait_for_exit
 }
 
-if [[ $# -eq 2 ]]; then
-    at_144_dpi "$2"
-else
-    full_update
-    signed_update
-    missing_ninth_marker
-    xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$build" "$cancel_text"
-fi
+if (($# == 2)); then at_144_dpi "$2"; exit; fi
+full_update
+signed_update
+missing_ninth_marker
+xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$build" "$cancel_text"
