@@ -6,7 +6,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
 #include <random>
 #include <thread>
@@ -46,9 +45,7 @@ class Child {
     // The exit status, or -1 when the child was ended by a signal.
     int Wait() {
         int status = 0;
-        while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-        }
-        pid_ = -1;
+        ::waitpid(std::exchange(pid_, -1), &status, 0);
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
@@ -78,15 +75,15 @@ class CliTest : public testing::Test {
                       fs::copy_options::overwrite_existing);
     }
 
-    // Runs a shell command in the temporary folder; its output is left in Output().
-    Child Shell(const std::string& command) {
+    // Starts a shell command in the temporary folder; its output is left in Output().
+    Child Start(const std::string& command) {
         return Child("cd " + Quoted(temp_.Path()) + " && exec >output 2>&1 && " + command);
     }
+    int Shell(const std::string& command) { return Start(command).Wait(); }
     // Standard output only: usage belongs there for --help alone.
     int Pack(const std::string& args) {
-        return Shell(ZELVANE_BIN_DIR "/zelvane-pack " + args + " 2>/dev/null").Wait();
+        return Shell(ZELVANE_BIN_DIR "/zelvane-pack " + args + " 2>/dev/null");
     }
-    int OpenSsl(const std::string& args) { return Shell("openssl " + args).Wait(); }
     std::string Output() const { return ReadFile(temp_ / "output"); }
 
     // Runs the updater from the package folder; "@" stands for the install folder. The shell
@@ -95,7 +92,7 @@ class CliTest : public testing::Test {
                  const std::string& run = "exec") {
         std::string command = "cd package && " + run + " ../bin/zelvane-updater-cli";
         for (const auto& arg : args) command += " " + Quoted(AtInstall(arg));
-        return Shell(command);
+        return Start(command);
     }
     std::string AtInstall(std::string text) const {
         if (const auto at = text.find('@'); at != std::string::npos) text.replace(at, 1, install_);
@@ -142,7 +139,7 @@ TEST_F(CliTest, ExitStatusAndOutputTellHowTheUpdateEndedAndAFailureChangesNothin
         {{"--help"}, "", 0, "usage: zelvane-updater-cli"},
         // The faults of a real disk: full, a read-only file, a folder the user may not write to.
         {silent, "0\r\nx.txt,p\r\n", 2, ": File too large\n", "", "",
-         "trap '' XFSZ; ulimit -f 512; exec"},
+         "trap '' XFSZ; ulimit -f 2047; exec"},
         {silent, "0\r\nengine.exe,p\r\n", 2, "cannot replace the read-only file", "", "engine.exe"},
         {silent, "0\r\nx.txt,p\r\n", 2, ": Permission denied\n", "", ".",
          Unprivileged(temp_.Path())},
@@ -249,9 +246,9 @@ class SignedPackageTest : public CliTest {
   protected:
     SignedPackageTest() {
         for (const std::string vendor : {"vendor", "other"}) {
-            OpenSsl("ecparam -name prime256v1 -genkey | openssl pkcs8 -topk8 -nocrypt -out " +
-                    vendor + ".pem && openssl pkey -in " + vendor + ".pem -pubout -out " + vendor +
-                    ".pub");
+            Shell("openssl ecparam -name prime256v1 -genkey | openssl pkcs8 -topk8 -nocrypt -out " +
+                  vendor + ".pem && openssl pkey -in " + vendor + ".pem -pubout -out " + vendor +
+                  ".pub");
         }
         fs::create_directories(temp_ / "product" / "Help");
         fs::create_directories(install_ / "Help");
@@ -265,12 +262,13 @@ class SignedPackageTest : public CliTest {
 // a vendor uses them.
 TEST_F(SignedPackageTest, PackAgreesWithOpenSslAndLeavesTheVendorsFilesAlone) {
     ASSERT_EQ(Pack("build --key vendor.pem product package"), 0);
-    EXPECT_EQ(OpenSsl("dgst -sha256 -verify vendor.pub -signature package/Package.manifest.sig "
-                      "package/Package.manifest"),
-              0);
+    EXPECT_EQ(
+        Shell("openssl dgst -sha256 -verify vendor.pub -signature package/Package.manifest.sig "
+              "package/Package.manifest"),
+        0);
     const std::string manifest = ReadFile(Package("Package.manifest"));
     for (const std::string name : {"file00000.bin", "file00001.bin", "FileList.txt"}) {
-        ASSERT_EQ(Shell("sha256sum package/" + name).Wait(), 0);
+        ASSERT_EQ(Shell("sha256sum package/" + name), 0);
         const std::string size = std::to_string(fs::file_size(Package(name)));
         EXPECT_NE(manifest.find(Output().substr(0, 66) + size + "  " + name + "\n"),
                   std::string::npos);
@@ -278,7 +276,8 @@ TEST_F(SignedPackageTest, PackAgreesWithOpenSslAndLeavesTheVendorsFilesAlone) {
 
     // keygen makes an owner-only key and overwrites nothing.
     ASSERT_EQ(Pack("keygen new.pem new.pub"), 0);
-    EXPECT_EQ(OpenSsl("pkey -in new.pem -noout && openssl pkey -pubin -in new.pub -noout"), 0);
+    EXPECT_EQ(Shell("openssl pkey -in new.pem -noout && openssl pkey -pubin -in new.pub -noout"),
+              0);
     EXPECT_EQ(fs::status(temp_ / "new.pem").permissions(), fs::perms(0600));
     const std::string key = ReadFile(temp_ / "new.pem");
     EXPECT_EQ(Pack("keygen new.pem fresh.pub"), 1);
@@ -341,7 +340,7 @@ TEST_F(SignedPackageTest, CheckNamesAndTheUpdaterRefusesWhatTheVendorDidNotSign)
         test::MakeInstall(install_);
         fs::remove_all(package_);
         ASSERT_EQ(Pack("build " + c.key + " product package"), 0);
-        ASSERT_TRUE(c.sign.empty() || Shell(c.sign).Wait() == 0);
+        ASSERT_TRUE(c.sign.empty() || Shell(c.sign) == 0);
         std::string content = c.file.empty() ? "" : ReadFile(Package(c.file));
         if (c.from.empty() && !c.file.empty()) fs::remove(Package(c.file));
         if (!c.from.empty()) {

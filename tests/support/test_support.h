@@ -96,11 +96,8 @@ class RecordingWindow : public WindowSide {
     std::string PathText() override { return path_; }
     bool SilentMode() override { return silent_; }
     void SetProgressMax(float maximum) override { maxima.push_back(maximum); }
-    void SetProgressValue(float value) override {
-        values.push_back(value);
-        value_ = value;
-    }
-    float ProgressValue() override { return value_; }
+    void SetProgressValue(float value) override { values.push_back(value); }
+    float ProgressValue() override { return values.empty() ? 0 : values.back(); }
     PointerShape Pointer() override { return pointer; }
     void SetPointer(PointerShape shape) override {
         pointer = shape;
@@ -126,7 +123,6 @@ class RecordingWindow : public WindowSide {
   private:
     std::string path_;
     bool silent_;
-    float value_ = 0;
 };
 
 }  // namespace zelvane::test
