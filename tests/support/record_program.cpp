@@ -10,26 +10,21 @@
 
 namespace {
 
-int EnvNumber(const char* name) {
-    const char* value = std::getenv(name);
-    return value ? std::atoi(value) : 0;
-}
-
-void Record(const char* log, int argc, char** argv) {
-    // UTF-8 on every platform, so that folder names outside the ANSI code page survive.
-    const std::u8string folder = std::filesystem::current_path().u8string();
-    std::string line = std::filesystem::path(argv[0]).filename().string() + "\t" +
-                       std::string(folder.begin(), folder.end());
-    for (int i = 1; i < argc; ++i) line.append("\t").append(argv[i]);
-    std::ofstream(log, std::ios::app) << line << "\n";
-}
+int EnvNumber(const char* name) { return std::atoi(std::getenv(name) ? std::getenv(name) : "0"); }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     std::this_thread::sleep_for(std::chrono::milliseconds(EnvNumber("ZELVANE_RECORD_SLEEP_MS")));
     try {
-        if (const char* log = std::getenv("ZELVANE_RECORD_LOG")) Record(log, argc, argv);
+        if (const char* log = std::getenv("ZELVANE_RECORD_LOG")) {
+            // UTF-8 on every platform, so that folder names outside the ANSI code page survive.
+            const std::u8string folder = std::filesystem::current_path().u8string();
+            std::string line = std::filesystem::path(argv[0]).filename().string() + "\t" +
+                               std::string(folder.begin(), folder.end());
+            for (int i = 1; i < argc; ++i) line.append("\t").append(argv[i]);
+            std::ofstream(log, std::ios::app) << line << "\n";
+        }
     } catch (const std::exception&) {
         return 125;  // a test reading the log then finds the record missing
     }

@@ -1,6 +1,7 @@
 #include "test_support.h"
 
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <sstream>
 #include <stdexcept>
@@ -50,9 +51,7 @@ void WriteFile(const fs::path& path, std::string_view content) {
 std::string ReadFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) throw std::runtime_error("cannot read " + path.string());
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 std::string Scramble(std::string_view content) {

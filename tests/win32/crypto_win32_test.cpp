@@ -17,9 +17,8 @@ constexpr std::string_view kVendorKey =
     "MFkwEwYHKoZIzj0CAQYIKoZIzj0DAQcDQgAEi/ksxD6l+brCrKY/LQ/qjupy7tGX\n"
     "NOWNVvRZKy8APxQ/WdiRhgZNhvPGy2vZ0MISZyK8BBMnpSq22e/p8PqddA==\n"
     "-----END PUBLIC KEY-----\n";
-constexpr std::string_view kMessage = "zelvane-manifest 1\n";
-// The vendor key's signatures of kMessage in DER: r of 31 bytes, which CNG needs padded; s with
-// a leading zero byte, which CNG needs dropped.
+// The vendor key's signatures of "zelvane-manifest 1\n" in DER: r of 31 bytes, which CNG needs
+// padded; s with a leading zero byte, which CNG needs dropped.
 constexpr std::string_view kSignatures[] = {
     "3043021f638486742583e8deb47f7088d9f0ead59699729bf16508e2602eae3024a787022055de4870a1522df6"
     "b25a8ac3589f1de9a40ea3aeb8d9ee39b95167785ce75b80",
@@ -43,7 +42,7 @@ TEST(CngCrypto, Sha256IsTheKnownDigest) {
 
 TEST(CngCrypto, OpenSslSignaturesVerifyOnlyForTheirMessage) {
     for (const std::string_view signature : kSignatures) {
-        EXPECT_TRUE(Verify(kMessage, signature)) << signature;
+        EXPECT_TRUE(Verify("zelvane-manifest 1\n", signature)) << signature;
         EXPECT_FALSE(Verify("zelvbne-manifest 1\n", signature)) << signature;
     }
 }

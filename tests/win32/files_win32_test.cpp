@@ -1,8 +1,6 @@
 // The file operations on the Windows API: links, attributes, sharing, devices and the lock.
 #include <gtest/gtest.h>
 
-#include <functional>
-
 #include "test_support.h"
 #include "zelvane/engine/copy.h"
 #include "zelvane/engine/paths.h"
@@ -22,14 +20,16 @@ DWORD Attributes(const fs::path& path) { return ::GetFileAttributesW(path.c_str(
 // mklink /J fails. It shows a Unix link as a Windows link and follows it as Windows would, but
 // cannot remove one. So links are made with ln and removed with rm, which Wine starts as it starts
 // a Windows program, though without a handle to wait on: hence the wait for `path` to come or go.
-void RunBeside(const fs::path& path, const char* tool, std::vector<std::string> arguments) {
+void RunBeside(const fs::path& path, const std::string& tool, std::vector<std::string> arguments) {
     const test::ScopedCurrentFolder current(path.parent_path());
     arguments.push_back(path.filename().string());
-    SystemProcesses().Start({std::string("Z:\\bin\\") + tool, std::move(arguments)});
-    const bool made = std::string_view(tool) == "ln";
+    SystemProcesses().Start({"Z:\\bin\\" + tool, std::move(arguments)});
+    const bool made = tool == "ln";
     for (int i = 0; i < 100 && (Attributes(path) != INVALID_FILE_ATTRIBUTES) != made; ++i)
         ::Sleep(50);
 }
+
+void Link(const fs::path& link, const char* target) { RunBeside(link, "ln", {"-s", target}); }
 
 // A temporary folder whose links go with it.
 struct LinkFolder : test::TempFolder {
@@ -41,9 +41,7 @@ struct Scene {
     fs::path install, outside;
     win32::UniqueHandle held;  // kept open during the copy
 
-    void Link(const char* name, const char* target) const {
-        RunBeside(install / name, "ln", {"-s", target});
-    }
+    // An old product file, or a leftover, with these attributes.
     void Put(const std::string& name, DWORD attributes) const {
         test::WriteFile(install / name, "old");
         ::SetFileAttributesW((install / name).c_str(), attributes);
@@ -54,15 +52,14 @@ struct Scene {
 // or empty when the new content lands in the install folder as `landed`.
 struct HostileCase {
     const char *name, *destName, *package, *failure, *landed;
-    std::function<void(Scene&)> arrange = [](Scene&) {};
+    void (*arrange)(Scene&) = [](Scene&) {};
 };
 
 const HostileCase kHostileCases[] = {
-    {"FolderLinkLeadingOutside", "Help\\up\\evil.dll", "pkg",
-     "Help\\up\" leads outside the install folder", "",
-     [](Scene& s) { s.Link("Help\\up", "../../outside"); }},
-    {"FolderLinkStayingInside", "Docs\\page.html", "pkg", "", "Help\\page.html",
-     [](Scene& s) { s.Link("Docs", "Help"); }},
+    {"LinkLeadingOutside", "Help\\up\\evil.dll", "pkg", "up\" leads outside the install folder", "",
+     [](Scene& s) { Link(s.install / "Help\\up", "../../outside"); }},
+    {"LinkStayingInside", "Docs\\page.html", "pkg", "", "Help\\page.html",
+     [](Scene& s) { Link(s.install / "Docs", "Help"); }},
     {"HiddenSystemProductFile", "engine.exe", "pkg", "", "engine.exe",
      [](Scene& s) { s.Put("engine.exe", kHiddenOrSystem); }},
     {"ReadOnlyProductFile", "engine.exe", "pkg", "cannot replace the read-only file", "",
@@ -75,9 +72,9 @@ const HostileCase kHostileCases[] = {
      }},
     {"ReadOnlyHiddenSystemLeftoverPartialFile", "engine.exe", "pkg", "", "engine.exe",
      [](Scene& s) { s.Put(PartialName("engine.exe"), FILE_ATTRIBUTE_READONLY | kHiddenOrSystem); }},
-    {"PackageFileThatIsTheNullDevice", "engine.exe", "\\\\.\\NUL", "NUL\": it is not an ordinary"},
-    {"PackageFileThatIsAPipe", "engine.exe", "\\\\.\\pipe\\z", "z\": it is not an ordinary"},
-    {"PackageFileThatIsAFolder", "engine.exe", "outside", "outside\": it is not an ordinary"},
+    {"PackageIsTheNullDevice", "engine.exe", "\\\\.\\NUL", "NUL\": it is not an ordinary", ""},
+    {"PackageIsAPipe", "engine.exe", "\\\\.\\pipe\\z", "z\": it is not an ordinary", ""},
+    {"PackageIsAFolder", "engine.exe", "outside", "outside\": it is not an ordinary", ""},
 };
 
 TEST(HostileFolders, NothingIsWrittenOutsideAndEveryCaseEndsAtOnce) {
@@ -101,8 +98,8 @@ TEST(HostileFolders, NothingIsWrittenOutsideAndEveryCaseEndsAtOnce) {
         } catch (const std::exception& error) {
             failure = error.what();
         }
-        EXPECT_TRUE(*c.failure ? failure.find(c.failure) != std::string::npos : failure.empty())
-            << failure;
+        EXPECT_EQ(failure.empty(), *c.failure == '\0') << failure;
+        EXPECT_NE(failure.find(c.failure), std::string::npos) << failure;
         EXPECT_TRUE(fs::is_empty(scene.outside)) << "something was written outside";
         EXPECT_EQ(Attributes(scene.install / PartialName("engine.exe")), INVALID_FILE_ATTRIBUTES);
         EXPECT_EQ(test::ReadFile(scene.install / (*c.landed ? c.landed : "engine.exe")),
@@ -116,7 +113,7 @@ TEST(WindowsFolder, ASecondRunIsLockedOutUntilTheFirstEnds) {
     fs::create_directory(temp / "install");
     auto first = SystemFileSystem().OpenFolder(test::PathText(temp / "install"));
     ASSERT_TRUE(first->TryLock());
-    const auto second = SystemFileSystem().OpenFolder(test::PathText(temp / "INSTALL\\"));
+    const auto second = SystemFileSystem().OpenFolder(test::PathText(temp / ".\\INSTALL"));
     EXPECT_FALSE(second->TryLock()) << "the same folder, spelt another way";
     first.reset();
     EXPECT_TRUE(second->TryLock());

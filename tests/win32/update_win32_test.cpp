@@ -13,19 +13,16 @@ namespace fs = std::filesystem;
 TEST(WindowsUpdate, InstallsRegistersAndRunsInAFolderOutsideTheAnsiCodePage) {
     test::TempFolder temp;
     const fs::path install = temp / "Program Files" / fs::path(u8"Zelvane \u03A9 \u65E5\u672C");
-    const fs::path& package = temp.Path();
     test::MakeInstall(install);
-    fs::copy_file(ZELVANE_NAVTREE_OCX, install / "NavTree.ocx",
-                  fs::copy_options::overwrite_existing);
-    test::WriteFile(package / "p0.bin", test::Scramble("new engine"));
-    test::WriteFile(package / "FileList.txt", "0\r\n\"engine.exe\",\"p0.bin\"\r\n");
+    fs::copy(ZELVANE_NAVTREE_OCX, install, fs::copy_options::overwrite_existing);
+    test::WriteFile(temp / "p0.bin", test::Scramble("new engine"));
+    test::WriteFile(temp / "FileList.txt", "0\r\n\"engine.exe\",\"p0.bin\"\r\n");
     // Planted where only a careless search would find it.
-    fs::copy_file(ZELVANE_RECORD_PROGRAM, package / "regsvr32.exe");
+    fs::copy_file(ZELVANE_RECORD_PROGRAM, temp / "regsvr32.exe");
     fs::copy_file(ZELVANE_RECORD_PROGRAM, install / "regsvr32.exe");
     test::ScopedEnv log("ZELVANE_RECORD_LOG", (temp / "log").string());
-    const test::ScopedCurrentFolder current(package);
     const auto update = [&] {
-        fs::current_path(package);  // an update leaves the install folder current
+        const test::ScopedCurrentFolder package(temp.Path());  // an update changes it
         test::RecordingWindow window(test::PathText(install), true);
         const auto outcome = RunUpdate({window, SystemFileSystem(), SystemProcesses()});
         return std::pair(outcome, window.failures);

@@ -35,6 +35,7 @@ ended() { ! kill -0 "$updater" 2>/dev/null; }
 # The first window of a fresh prefix takes long: Wine sets up its fonts then.
 wait_window() { retry 600 visible "$1" || fail "no window \"$1\""; echo "$id"; }
 wait_for_exit() { retry 100 ended || fail "the updater is still running"; }
+cancel() { click "$form" "$(px 9750)" "$(px 7230)"; wait_for_exit; }
 
 # A window is found as soon as it is mapped, before it takes keys: hence the pauses.
 press() { sleep 0.5 && xdotool windowfocus --sync "$1" key --delay 100 "${@:2}" && sleep 0.5; }
@@ -68,20 +69,18 @@ ink() {
 at() { echo "$((x0 + $(px "$1"))),$((y0 + $(px "$2")))"; }  # twips X Y of the client area
 
 # The window read from the screen at $dpi: the client area is where its grey 221 is; the
-# grey shows inside the frame, beside Silent mode and beside Path; Path stands on the path
-# box's baseline; the banner is in place. Sets cancel_text to the Cancel text's height.
+# grey shows inside the frame, beside Silent mode and beside Path; Path stands on the baseline
+# of the path box's C:\; the banner is in place. Sets cancel_text to the Cancel text's height.
 check_window() {  # check_window CLIENT_SIZE BANNER_LIMIT
     import -window root "$work/screen.png"
-    local box label path_box rmse
     box="$(shot -fill black +opaque 'rgb(221,221,221)' -format %@)"
     [[ "$box" == "$1+"* ]] || fail "the client area at $dpi DPI is $box, not $1"
     IFS='+' read -r _ x0 y0 <<<"$box"
-    local where="%[hex:p{$(at 300 5300)}] %[hex:p{$(at 9375 6285)}] %[hex:p{$(at 5865 4635)}]"
+    where="%[hex:p{$(at 300 5300)}] %[hex:p{$(at 9375 6285)}] %[hex:p{$(at 5865 4635)}]"
     [[ "$(shot -format "$where")" == "DDDDDD DDDDDD DDDDDD" ]] ||
         fail "not the window's grey inside the frame, by Silent mode and by Path at $dpi DPI"
-    read -r _ label <<<"$(ink "$(area 5850 4620 855 255)")"
-    read -r _ path_box <<<"$(ink "$(area 6840 4620 450 255)")"  # C:\ in the path box
-    ((label == path_box)) || fail "Path ends on row $label, the path box's text on $path_box"
+    label="$(ink "$(area 5850 4620 855 255)")" path_box="$(ink "$(area 6840 4620 450 255)")"
+    ((${label#* } == ${path_box#* })) || fail "Path ends on row ${label#* }, C:\ on ${path_box#* }"
     read -r cancel_text _ <<<"$(ink "$(area 9090 7110 1335 255)")"
     rmse="$(convert "$banner" -resize "$(px 9870)x$(px 4740)!" -crop "$(px 9870)x$(px 4170)+0+0" \
         +repage \( "$work/screen.png" -crop "$(area 360 420 9870 4170)" +repage \) \
@@ -103,10 +102,9 @@ full_update() {
     dismiss "Zelvane updater"
     wait_for_exit
     cmp -s "$work/product/engine.exe" "$install/engine.exe" || fail "engine.exe was not updated"
-    [[ "$(cat "$install/NavTree.ocx.registered")" == $'DllRegisterServer\r' ]] ||
-        fail "NavTree.ocx was not registered once"
-    [[ "$(cut -f1 "$log" | tr '\n' ' ')" == "UnpackDirs.exe ViewHost.exe " ]] ||
-        fail "post-install programs: $(cat "$log")"
+    [[ "$(cat "$install/NavTree.ocx.registered")" == $'DllRegisterServer\r' &&
+        "$(cut -f1 "$log" | tr '\n' ' ')" == "UnpackDirs.exe ViewHost.exe " ]] ||
+        fail "NavTree.ocx not registered once, or not these post-install programs: $(cat "$log")"
 }
 
 # The package of full_update signed on Linux by OpenSSL: the Windows build verifies it, and a
@@ -133,12 +131,10 @@ missing_ninth_marker() {
     start_updater
     click "$form" 56 482  # Install
     dismiss "Zelvane updater"
-    sleep 1
-    ! ended || fail "the window closed after the not-found message"
+    ! retry 5 ended || fail "the window closed after the not-found message"
     [[ "$(cat "$install/engine.exe")" == "version 3.0" && ! -e "$log" &&
         ! -e "$install/NavTree.ocx.registered" ]] || fail "something was changed or ran"
-    click "$form" 650 482  # Cancel
-    wait_for_exit
+    cancel
 }
 
 # Fonts follow the DPI: the text is 1.5 times as tall, not the same size on a larger window.
@@ -153,8 +149,7 @@ at_144_dpi() {  # at_144_dpi CANCEL_TEXT_HEIGHT_AT_96_DPI
     check_window 1064x750 0.03
     ((cancel_text * 10 >= $1 * 13 && cancel_text * 10 <= $1 * 17)) ||
         fail "Cancel's text is $cancel_text pixels tall at 144 DPI, $1 at 96 DPI"
-    click "$form" "$(px 9750)" "$(px 7230)"  # Cancel
-    wait_for_exit
+    cancel
 }
 
 if (($# == 2)); then at_144_dpi "$2"; exit; fi

@@ -4,6 +4,5 @@
 
 int main() {
     const HWND window = ::FindWindowW(L"ZelvaneUpdaterForm1", nullptr);
-    DWORD_PTR result = 0;
-    return ::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, &result) ? 0 : 1;
+    return ::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, nullptr) ? 0 : 1;
 }
