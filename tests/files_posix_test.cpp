@@ -103,5 +103,17 @@ TEST(HostileFolders, NothingIsWrittenOutsideAndEveryCaseEndsAtOnce) {
     }
 }
 
+TEST(PosixFolder, ASecondRunIsLockedOutUntilTheFirstEnds) {
+    test::TempFolder temp;
+    fs::create_directory(temp / "install");
+    fs::create_directory_symlink(temp / "install", temp / "link");
+    auto first = SystemFileSystem().OpenFolder((temp / "install").string());
+    ASSERT_TRUE(first->TryLock());
+    const auto second = SystemFileSystem().OpenFolder((temp / "link" / ".").string());
+    EXPECT_FALSE(second->TryLock()) << "the same folder, reached another way";
+    first.reset();
+    EXPECT_TRUE(second->TryLock());
+}
+
 }  // namespace
 }  // namespace zelvane

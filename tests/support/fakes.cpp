@@ -20,25 +20,22 @@ std::string ParentOf(const std::string& resolved) {
 std::string LastPart(const std::string& path) { return path.substr(path.find_last_of("/\\") + 1); }
 
 // Reads the file as it is at each read, so that a test can change it midway.
-class MemoryReadableFile final : public ReadableFile {
-  public:
+struct MemoryReadableFile final : ReadableFile {
     MemoryReadableFile(MemoryFileSystem& files, std::string path)
-        : files_(files), path_(std::move(path)), length_(files.Content(path_).size()) {}
-    std::uint64_t Length() override { return length_; }
+        : files(files), path(std::move(path)), length(files.Content(this->path).size()) {}
+    std::uint64_t Length() override { return length; }
     std::size_t Read(std::span<std::byte> buffer) override {
-        files_.beforeTransfer(path_, false);
-        const std::string content = files_.Content(path_);
+        files.beforeTransfer(path, false);
+        const std::string content = files.Content(path);
         const std::size_t got = content.copy(reinterpret_cast<char*>(buffer.data()), buffer.size(),
-                                             std::min(position_, content.size()));
-        position_ += got;
+                                             std::min(position, content.size()));
+        position += got;
         return got;
     }
-
-  private:
-    MemoryFileSystem& files_;
-    std::string path_;
-    std::size_t length_;
-    std::size_t position_ = 0;
+    MemoryFileSystem& files;
+    std::string path;
+    std::size_t length;
+    std::size_t position = 0;
 };
 
 struct MemoryWritableFile final : WritableFile {
@@ -122,12 +119,11 @@ void MemoryFileSystem::AddFile(const std::string& path, std::string content) {
 
 void MemoryFileSystem::Remove(const std::string& path) {
     const std::string resolved = Resolve(path);
-    std::erase_if(files_, [&](const auto& file) {
-        return file.first == resolved || file.first.starts_with(resolved + "/");
-    });
-    std::erase_if(folders_, [&](const std::string& folder) {
-        return folder == resolved || folder.starts_with(resolved + "/");
-    });
+    const auto inside = [&](const std::string& p) {
+        return p == resolved || p.starts_with(resolved + "/");
+    };
+    std::erase_if(files_, [&](const auto& file) { return inside(file.first); });
+    std::erase_if(folders_, inside);
 }
 
 std::string MemoryFileSystem::Content(const std::string& path) const {

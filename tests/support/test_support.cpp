@@ -10,13 +10,10 @@
 
 namespace zelvane::test {
 
-TempFolder::TempFolder() {
-    std::random_device random;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        path_ = fs::temp_directory_path() / ("zelvane-test-" + std::to_string(random()));
-        if (fs::create_directory(path_)) return;
-    }
-    throw std::runtime_error("cannot make a temporary folder");
+TempFolder::TempFolder()
+    : path_(fs::temp_directory_path() /
+            ("zelvane-test-" + std::to_string(std::random_device()()))) {
+    if (!fs::create_directory(path_)) throw std::runtime_error("cannot make " + path_.string());
 }
 
 TempFolder::~TempFolder() {

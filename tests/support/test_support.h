@@ -52,9 +52,6 @@ class ScopedCurrentFolder {
     fs::path old_;
 };
 
-// The command-line updater of this build.
-inline const std::string kUpdaterCli = ZELVANE_BIN_DIR "/zelvane-updater-cli";
-
 // A path as the engine takes it: UTF-8 on every platform.
 std::string PathText(const fs::path& path);
 
