@@ -89,7 +89,7 @@ class CliTest : public testing::Test {
 
     // Runs the updater from the package folder; "@" stands for the install folder. The shell
     // starts it with `run`, which may set a limit first or start it as another user.
-    Child Update(std::vector<std::string> args = {"--silent", "@"},
+    Child Update(const std::vector<std::string>& args = {"--silent", "@"},
                  const std::string& run = "exec") {
         std::string command = "cd package && " + run + " ../bin/zelvane-updater-cli";
         for (const auto& arg : args) command += " " + Quoted(AtInstall(arg));

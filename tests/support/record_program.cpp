@@ -10,7 +10,10 @@
 
 namespace {
 
-int EnvNumber(const char* name) { return std::atoi(std::getenv(name) ? std::getenv(name) : "0"); }
+int EnvNumber(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? std::atoi(value) : 0;
+}
 
 }  // namespace
 
