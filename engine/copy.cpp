@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <condition_variable>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <system_error>
@@ -72,8 +74,8 @@ class PartialFile {
 // Hashes a file's blocks as the copy reads them: on a thread of its own for a file of several
 // blocks, so that hashing a large file takes little more time than copying it, and on the
 // copying thread for a file of one block, which would not repay the hand-over. The threads meet
-// once per block, so they hand over through one atomic state: a wait that is short spins
-// instead of sleeping, and waking a sleeping thread each time cost more than the hashing.
+// once per block through one atomic state: waking a sleeping thread each time cost more than
+// the hashing.
 class BlockHash {
   public:
     explicit BlockHash(bool inBackground) : hash_(NewSha256()) {
@@ -84,8 +86,7 @@ class BlockHash {
     ~BlockHash() {
         if (!worker_.joinable()) return;
         WaitWhile(State::Busy);
-        state_.store(State::Stopping, std::memory_order_release);
-        state_.notify_one();
+        Set(State::Stopping);
         worker_.join();
     }
 
@@ -98,8 +99,7 @@ class BlockHash {
         }
         WaitUntilIdle();
         block_ = block;
-        state_.store(State::Busy, std::memory_order_release);
-        state_.notify_one();
+        Set(State::Busy);
     }
 
     Sha256Digest Finish() {
@@ -110,12 +110,25 @@ class BlockHash {
   private:
     enum class State { Idle, Busy, Stopping };
 
-    State WaitWhile(State state) {
-        State now;
-        while ((now = state_.load(std::memory_order_acquire)) == state) {
-            state_.wait(state, std::memory_order_acquire);
+    // Stored under the lock, so that a thread about to sleep cannot miss the change.
+    void Set(State state) {
+        {
+            const std::lock_guard lock(mutex_);
+            state_.store(state, std::memory_order_release);
         }
-        return now;
+        changed_.notify_one();
+    }
+
+    // A block takes tens of microseconds to hash: a wait that long is spent spinning, and only a
+    // longer one sleeps.
+    State WaitWhile(State state) {
+        for (int spin = 0; spin < kSpins; ++spin) {
+            if (const State now = state_.load(std::memory_order_acquire); now != state) return now;
+            std::this_thread::yield();
+        }
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return state_.load(std::memory_order_acquire) != state; });
+        return state_.load(std::memory_order_acquire);
     }
 
     void WaitUntilIdle() {
@@ -130,13 +143,16 @@ class BlockHash {
             } catch (...) {
                 failure_ = std::current_exception();
             }
-            state_.store(State::Idle, std::memory_order_release);
-            state_.notify_one();
+            Set(State::Idle);
         }
     }
 
     std::unique_ptr<Sha256> hash_;
+    static constexpr int kSpins = 1000;
+
     std::atomic<State> state_{State::Idle};
+    std::mutex mutex_;
+    std::condition_variable changed_;
     std::span<const std::byte> block_;
     std::exception_ptr failure_;
     std::thread worker_;
