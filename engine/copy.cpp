@@ -161,15 +161,17 @@ class BlockHash {
 }  // namespace
 
 void Unscramble(std::span<const std::byte> from, std::span<std::byte> to) {
-    // Eight bytes at a time: this loop is most of the work for large files.
+    // Four words at a time, which the compiler turns into vector instructions: this loop is most
+    // of the copying thread's own work for large files.
     constexpr std::uint64_t kKeyWord =
         0x0101010101010101u * std::to_integer<std::uint64_t>(kScrambleKey);
+    constexpr std::size_t kStride = 4 * sizeof(std::uint64_t);
     std::size_t i = 0;
-    for (; i + sizeof(std::uint64_t) <= from.size(); i += sizeof(std::uint64_t)) {
-        std::uint64_t word;
-        std::memcpy(&word, from.data() + i, sizeof word);
-        word ^= kKeyWord;
-        std::memcpy(to.data() + i, &word, sizeof word);
+    for (; i + kStride <= from.size(); i += kStride) {
+        std::array<std::uint64_t, 4> words;
+        std::memcpy(words.data(), from.data() + i, kStride);
+        for (auto& word : words) word ^= kKeyWord;
+        std::memcpy(to.data() + i, words.data(), kStride);
     }
     for (; i < from.size(); ++i) to[i] = from[i] ^ kScrambleKey;
 }
