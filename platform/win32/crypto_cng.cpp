@@ -34,19 +34,11 @@ constexpr std::array<BYTE, 27> kP256KeyInfoStart = {
     0x30, 0x59, 0x30, 0x13, 0x06, 0x07, 0x2A, 0x86, 0x48, 0xCE, 0x3D, 0x02, 0x01, 0x06,
     0x08, 0x2A, 0x86, 0x48, 0xCE, 0x3D, 0x03, 0x01, 0x07, 0x03, 0x42, 0x00, 0x04};
 
-template <auto Close>
-struct BCryptTraits {
-    using Type = void*;
-    static constexpr Type None() { return nullptr; }
-    static constexpr bool Valid(Type handle) { return handle != nullptr; }
-    static void Release(Type handle) { Close(handle); }
-};
-
 void CloseAlgorithm(BCRYPT_ALG_HANDLE algorithm) { ::BCryptCloseAlgorithmProvider(algorithm, 0); }
 
-using Algorithm = UniqueResource<BCryptTraits<&CloseAlgorithm>>;
-using Hash = UniqueResource<BCryptTraits<&::BCryptDestroyHash>>;
-using Key = UniqueResource<BCryptTraits<&::BCryptDestroyKey>>;
+using Algorithm = UniqueResource<NullableTraits<BCRYPT_ALG_HANDLE, &CloseAlgorithm>>;
+using Hash = UniqueResource<NullableTraits<BCRYPT_HASH_HANDLE, &::BCryptDestroyHash>>;
+using Key = UniqueResource<NullableTraits<BCRYPT_KEY_HANDLE, &::BCryptDestroyKey>>;
 
 void Check(NTSTATUS status, const char* call) {
     if (BCRYPT_SUCCESS(status)) return;

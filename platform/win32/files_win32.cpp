@@ -135,15 +135,11 @@ std::wstring FinalPath(HANDLE folder, const std::string& path) {
 
 // Given back when the folder is closed. A run that is killed holds it no longer either: the system
 // closes its handle, and the semaphore goes with the last one.
-struct HeldLockTraits {
-    using Type = HANDLE;
-    static HANDLE None() { return nullptr; }
-    static bool Valid(HANDLE lock) { return lock != nullptr; }
-    static void Release(HANDLE lock) {
-        ::ReleaseSemaphore(lock, 1, nullptr);
-        ::CloseHandle(lock);
-    }
-};
+void GiveBack(HANDLE lock) {
+    ::ReleaseSemaphore(lock, 1, nullptr);
+    ::CloseHandle(lock);
+}
+using HeldLock = UniqueResource<NullableTraits<HANDLE, &GiveBack>>;
 
 // A name for the folder that every run on this computer derives alike, whatever the spelling of
 // the path it was given.
@@ -278,7 +274,7 @@ class WindowsFolder final : public Folder {
     std::string path_;        // as the user gave it, for messages
     std::wstring finalPath_;  // where it lies, every link resolved
     std::wstring upperPath_;
-    UniqueResource<HeldLockTraits> lock_;
+    HeldLock lock_;
     std::string heldName_;
     std::wstring heldPath_;
     UniqueHandle held_;

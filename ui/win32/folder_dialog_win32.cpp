@@ -17,13 +17,7 @@ constexpr UINT kBrowseFlags =
     BIF_RETURNONLYFSDIRS | BIF_DONTGOBELOWDOMAIN | BIF_VALIDATE | BIF_NEWDIALOGSTYLE;
 
 // The shell's list of the chosen item, freed with COM's allocator.
-struct ItemListTraits {
-    using Type = ITEMIDLIST*;
-    static Type None() { return nullptr; }
-    static bool Valid(Type items) { return items != nullptr; }
-    static void Release(Type items) { ::CoTaskMemFree(items); }
-};
-using ItemList = UniqueResource<ItemListTraits>;
+using ItemList = UniqueResource<NullableTraits<ITEMIDLIST*, &::CoTaskMemFree>>;
 
 // The new dialog style needs COM on this thread for as long as the dialog is open.
 class ComApartment {

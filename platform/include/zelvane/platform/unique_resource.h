@@ -34,4 +34,14 @@ class UniqueResource {
     Type value_ = Traits::None();
 };
 
+// Traits for a resource held as a pointer or handle that is null when there is none, released by
+// passing it to Free.
+template <typename T, auto Free>
+struct NullableTraits {
+    using Type = T;
+    static constexpr Type None() { return nullptr; }
+    static constexpr bool Valid(Type value) { return value != nullptr; }
+    static void Release(Type value) { Free(value); }
+};
+
 }  // namespace zelvane
