@@ -1,4 +1,4 @@
-// The parts of the test support that differ between POSIX and Windows.
+// The parts of the test support that only the Windows tests need.
 #include <cstdlib>
 
 #include "test_support.h"

@@ -27,7 +27,7 @@ class TempFolder {
     fs::path path_;
 };
 
-// Sets an environment variable for the life of the object.
+// Sets an environment variable for the life of the object (Windows only).
 class ScopedEnv {
   public:
     ScopedEnv(std::string name, const std::string& value);
