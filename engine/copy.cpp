@@ -25,47 +25,15 @@ namespace {
 // measured fastest, larger blocks spill out of the cache on the way.
 constexpr std::size_t kBlockSize = 64 << 10;
 
-// The partial file of one copy: deleted again unless it took the product file's place.
-class PartialFile {
-  public:
-    PartialFile(Folder& folder, std::string name) : folder_(folder), name_(std::move(name)) {
-        file_ = folder_.CreateNew(name_);
-        if (file_) return;
-        KillFile(folder_, name_);  // left behind by an interrupted earlier run
-        file_ = folder_.CreateNew(name_);
-        if (!file_) {
-            throw std::system_error(EEXIST, std::generic_category(),
-                                    "cannot create \"" + name_ + "\"");
-        }
-    }
-    PartialFile(const PartialFile&) = delete;
-    PartialFile& operator=(const PartialFile&) = delete;
-
-    ~PartialFile() {
-        if (placed_) return;
-        file_.reset();
-        try {
-            folder_.Remove(name_);
-        } catch (const std::exception&) {
-            // The copy already failed for a reason worth telling; this one would hide it.
-        }
-    }
-
-    WritableFile& File() { return *file_; }
-
-    void Replace(const std::string& target) {
-        file_->Finish();
-        file_.reset();
-        folder_.Replace(name_, target);
-        placed_ = true;
-    }
-
-  private:
-    Folder& folder_;
-    std::string name_;
-    std::unique_ptr<WritableFile> file_;
-    bool placed_ = false;
-};
+// The partial file of one copy, beside the product file it is to replace. One left behind by an
+// interrupted earlier run is removed first.
+std::unique_ptr<StagedFile> StageBeside(Folder& folder, const std::string& Outfile) {
+    const std::string partial = PartialName(Outfile);
+    if (auto staged = folder.Stage(partial, Outfile)) return staged;
+    KillFile(folder, partial);
+    if (auto staged = folder.Stage(partial, Outfile)) return staged;
+    throw std::system_error(EEXIST, std::generic_category(), "cannot create \"" + partial + "\"");
+}
 
 [[noreturn]] void ThrowChanged(const std::string& InFile) {
     throw std::runtime_error("\"" + InFile + "\" changed while it was being read");
@@ -183,7 +151,7 @@ void CopyEncryptedFile(FileSystem& files, Folder& folder, const std::string& InF
     const auto input = files.OpenForReading(InFile);
     const std::uint64_t length = input->Length();
     if (expected && expected->size != length) throw std::runtime_error(kManifestMismatch);
-    PartialFile output(folder, PartialName(Outfile));
+    const auto output = StageBeside(folder, Outfile);
     // One byte more than the file where that fits, so that a short read at its expected end
     // shows that nothing follows without another read.
     const std::size_t blockSize = std::min<std::uint64_t>(length + 1, kBlockSize);
@@ -202,12 +170,12 @@ void CopyEncryptedFile(FileSystem& files, Folder& folder, const std::string& InF
         const std::span<const std::byte> bytes(read[turn].get(), got);
         if (hash) hash->Add(bytes);
         Unscramble(bytes, {unscrambled.get(), got});
-        output.File().Write({unscrambled.get(), got});
+        output->Write({unscrambled.get(), got});
         if (copied == length && got < blockSize) break;
     }
     if (copied != length) ThrowChanged(InFile);
     if (hash && hash->Finish() != expected->digest) throw std::runtime_error(kManifestMismatch);
-    output.Replace(Outfile);
+    output->Commit();
 }
 
 }  // namespace zelvane

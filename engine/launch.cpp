@@ -2,9 +2,9 @@
 
 namespace zelvane {
 
-std::optional<int> WaitOnProgram(Processes& processes, std::int32_t idProg) {
+ProgramWait WaitOnProgram(Processes& processes, std::int32_t idProg) {
     const auto process = processes.Open(idProg);
-    if (!process) return std::nullopt;
+    if (!process) return {WaitEnd::ResultUnknown};
     return process->WaitForExit(kWaitBound);
 }
 

@@ -246,12 +246,14 @@ class UpdateRun {
         const std::string cannot = std::string("Cannot register ") + kControlFile + ": ";
         try {
             changed_ = true;
-            const std::optional<int> exitCode = WaitOnProgram(
+            const ProgramWait result = WaitOnProgram(
                 processes_,
                 processes_.Start(RegistrationLaunch(folder_ + kControlFile, window_.SilentMode())));
-            if (exitCode && *exitCode != 0) {
+            if (result.end == WaitEnd::ResultUnknown) {
+                failures_.Add(cannot + "the registration tool ran, but " + kResultLost);
+            } else if (result.end == WaitEnd::Exited && result.exitCode != 0) {
                 failures_.Add(cannot + "the registration tool ended with exit code " +
-                              std::to_string(*exitCode));
+                              std::to_string(result.exitCode));
             }
         } catch (const std::exception& error) {
             failures_.Add(cannot + error.what());
@@ -277,7 +279,11 @@ class UpdateRun {
     void RunProgram(const std::string& path, WindowStyle style, int attempts) {
         for (int attempt = 1;; ++attempt) {
             try {
-                WaitOnProgram(processes_, processes_.Start({path, {}, style}));
+                const ProgramWait result =
+                    WaitOnProgram(processes_, processes_.Start({path, {}, style}));
+                if (result.end == WaitEnd::ResultUnknown) {
+                    failures_.Add("Cannot run " + path + ": it ran, but " + kResultLost);
+                }
                 return;
             } catch (const std::exception& error) {
                 if (attempt < attempts) continue;

@@ -1,5 +1,12 @@
 // Program start and wait with real child processes on Linux.
 #include <gtest/gtest.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+
+#include <csignal>
+#include <cstddef>
 
 #include <chrono>
 #include <fstream>
@@ -22,17 +29,59 @@ bool GoneWithin(std::int32_t pid, std::chrono::milliseconds limit) {
     return false;
 }
 
-TEST(WaitOnProgram, ReturnsTheExitCodeOfAnEndedProgramAndNothingForOneStillRunning) {
-    const std::pair<const char*, std::optional<int>> cases[] = {
-        {"sleep 0.2; exit 0", 0}, {"exit 3", 3}, {"kill -9 $$", 128 + 9}, {"sleep 1", {}}};
-    for (const auto& [script, code] : cases) {
+ProgramWait EndOf(const char* script, std::chrono::milliseconds bound) {
+    const std::int32_t pid =
+        SystemProcesses().Start({"/bin/sh", {"-c", script}, WindowStyle::MinimizedWithFocus});
+    return SystemProcesses().Open(pid)->WaitForExit(bound);
+}
+
+// How many waits ended otherwise than expected, or left a zombie or killed a program.
+int MismatchedWaits() {
+    struct Case {
+        const char* script;
+        ProgramWait expected;
+    };
+    const Case cases[] = {{"sleep 0.2; exit 0", {WaitEnd::Exited, 0}},
+                          {"exit 3", {WaitEnd::Exited, 3}},
+                          {"kill -9 $$", {WaitEnd::Exited, 128 + 9}},
+                          {"sleep 1", {WaitEnd::StillRunning}}};
+    int mismatched = 0;
+    for (const Case& c : cases) {
+        const bool ends = c.expected.end == WaitEnd::Exited;
         const std::int32_t pid =
-            SystemProcesses().Start({"/bin/sh", {"-c", script}, WindowStyle::MinimizedWithFocus});
-        EXPECT_EQ(SystemProcesses().Open(pid)->WaitForExit(code ? 5s : 200ms), code) << script;
-        EXPECT_EQ(GoneWithin(pid, 100ms), code.has_value()) << "no zombie, none killed";
-        EXPECT_TRUE(GoneWithin(pid, 5s)) << "collected once it ended";
+            SystemProcesses().Start({"/bin/sh", {"-c", c.script}, WindowStyle::MinimizedWithFocus});
+        const ProgramWait result = SystemProcesses().Open(pid)->WaitForExit(ends ? 5s : 200ms);
+        if (!(result == c.expected) || GoneWithin(pid, 100ms) != ends || !GoneWithin(pid, 5s)) {
+            ADD_FAILURE() << c.script;
+            ++mismatched;
+        }
     }
-    EXPECT_EQ(WaitOnProgram(SystemProcesses(), 0), std::nullopt);
+    return mismatched;
+}
+
+// Refuses pidfd_open to this process, as kernels before 5.3 and some sandboxes do.
+void RefusePidFdOpen() {
+    sock_filter filter[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_pidfd_open, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSYS),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    const sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
+    if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
+        ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0) {
+        std::_Exit(100);
+    }
+}
+
+TEST(WaitOnProgram, TellsHowTheProgramEndedWithOrWithoutProcessDescriptors) {
+    EXPECT_EQ(MismatchedWaits(), 0);
+    EXPECT_EXIT((RefusePidFdOpen(), std::exit(MismatchedWaits())), testing::ExitedWithCode(0), "");
+    // Ignored SIGCHLD lets the kernel collect every child: the result is lost, never a success.
+    EXPECT_EXIT((::signal(SIGCHLD, SIG_IGN),
+                 std::exit(EndOf("exit 0", 5s).end == WaitEnd::ResultUnknown ? 0 : 1)),
+                testing::ExitedWithCode(0), "");
+    EXPECT_EQ(WaitOnProgram(SystemProcesses(), 0).end, WaitEnd::ResultUnknown);
 }
 
 TEST(StartProgram, AMissingProgramFailsToStart) {

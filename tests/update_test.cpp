@@ -168,23 +168,35 @@ TEST(Update, ManyFailuresAreAllToldButKeptInBoundedMemory) {
 
 TEST(Update, ProgramsThatFailAreReportedAndTheRestStillRuns) {
     const std::vector<std::string> all{"regsvr32.exe", "UnpackDirs.exe", "ViewHost.exe"};
-    const std::tuple<std::string, int, int, std::vector<std::string>, std::string> cases[] = {
-        {"regsvr32.exe", 1, 0, {all[1], all[2]}, "Cannot register NavTree.ocx: cannot start"},
-        {"UnpackDirs.exe", 1, 0, {all[0], all[2]}, "UnpackDirs.exe: cannot start"},
-        {"ViewHost.exe", 1, 0, all, kSuccessMessage},
-        {"ViewHost.exe", 2, 0, {all[0], all[1]}, "ViewHost.exe: cannot start"},
-        {"", 0, 3, all,
-         "Cannot register NavTree.ocx: the registration tool ended with exit code 3"},
+    const ProgramWait ok{WaitEnd::Exited, 0}, lost{WaitEnd::ResultUnknown};
+    struct Case {
+        std::string failing;
+        int failures;
+        ProgramWait registration, unpack;
+        std::vector<std::string> started;
+        std::string reported;
     };
-    for (const auto& [failing, failures, exitCode, started, reported] : cases) {
+    const Case cases[] = {
+        {"regsvr32.exe", 1, ok, ok, {all[1], all[2]}, "Cannot register NavTree.ocx: cannot start"},
+        {"UnpackDirs.exe", 1, ok, ok, {all[0], all[2]}, "UnpackDirs.exe: cannot start"},
+        {"ViewHost.exe", 1, ok, ok, all, kSuccessMessage},
+        {"ViewHost.exe", 2, ok, ok, {all[0], all[1]}, "ViewHost.exe: cannot start"},
+        {"", 0, {WaitEnd::Exited, 3}, ok, all,
+         "Cannot register NavTree.ocx: the registration tool ended with exit code 3"},
+        {"", 0, lost, ok, all, "Cannot register NavTree.ocx: the registration tool ran, but its "
+                              "result could not be read"},
+        {"", 0, ok, lost, all, "UnpackDirs.exe: it ran, but its result could not be read"},
+    };
+    for (const Case& c : cases) {
         World world;
-        world.processes.failingStarts[failing] = failures;
-        for (const auto& name : all) world.processes.exitCodes[name] = 9;  // not looked at
-        world.processes.exitCodes["regsvr32.exe"] = exitCode;
-        EXPECT_EQ(world.Run(), reported == kSuccessMessage ? UpdateOutcome::Installed
-                                                           : UpdateOutcome::Incomplete);
-        EXPECT_EQ(world.processes.Names(), started) << failing;
-        EXPECT_TRUE(world.Reports(reported)) << world.Report();
+        world.processes.failingStarts[c.failing] = c.failures;
+        for (const auto& name : all) world.processes.results[name] = {WaitEnd::Exited, 9};
+        world.processes.results["regsvr32.exe"] = c.registration;
+        world.processes.results["UnpackDirs.exe"] = c.unpack;
+        EXPECT_EQ(world.Run(), c.reported == kSuccessMessage ? UpdateOutcome::Installed
+                                                             : UpdateOutcome::Incomplete);
+        EXPECT_EQ(world.processes.Names(), c.started) << c.failing;
+        EXPECT_TRUE(world.Reports(c.reported)) << world.Report();
         EXPECT_EQ(world.window.values.back(), 1.0f);
         EXPECT_EQ(world.window.pointer, PointerShape::Default);
     }

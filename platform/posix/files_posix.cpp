@@ -19,11 +19,14 @@ namespace {
 
 using posix::UniqueFd;
 
-// Reads errno before anything else can change it: callers pass only objects that already exist.
-[[noreturn]] void ThrowErrno(const char* action, const std::string& path) {
-    const int error = errno;
+[[noreturn]] void ThrowError(int error, const char* action, const std::string& path) {
     throw std::system_error(error, std::generic_category(),
                             std::string(action) + " \"" + path + "\"");
+}
+
+// Reads errno before anything else can change it: callers pass only objects that already exist.
+[[noreturn]] void ThrowErrno(const char* action, const std::string& path) {
+    ThrowError(errno, action, path);
 }
 
 bool SameFile(const struct stat& a, const struct stat& b) {
@@ -51,28 +54,107 @@ class PosixReadableFile final : public ReadableFile {
     std::uint64_t length_;
 };
 
-class PosixWritableFile final : public WritableFile {
+// Walks up from the folder until the install folder or the file system's root is reached.
+bool LiesBeneath(int folder, const struct stat& install) {
+    UniqueFd current(::fcntl(folder, F_DUPFD_CLOEXEC, 0));
+    struct stat info {};
+    while (current.Valid() && ::fstat(current.Get(), &info) == 0) {
+        if (SameFile(info, install)) return true;
+        UniqueFd parent(::openat(current.Get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
+        struct stat parentInfo {};
+        if (!parent.Valid() || ::fstat(parent.Get(), &parentInfo) != 0 ||
+            SameFile(parentInfo, info)) {
+            return false;
+        }
+        current = std::move(parent);
+    }
+    return false;
+}
+
+[[noreturn]] void ThrowOutside(const std::string& folderPath) {
+    throw std::runtime_error("the folder \"" + folderPath + "\" leads outside the install folder");
+}
+
+// A name's folder, opened beneath the install folder, and its last part; with their paths for
+// messages.
+struct Place {
+    UniqueFd folder;
+    std::string folderPath;
+    std::string leaf;
+};
+
+// The partial file and its folder are held by descriptor from its creation on: a user who owns
+// the folder may rename the file away and put a link in its place, or move the folder out of the
+// install, and nothing done here may then follow that name.
+class PosixStagedFile final : public StagedFile {
   public:
-    PosixWritableFile(UniqueFd fd, std::string path) : fd_(std::move(fd)), path_(std::move(path)) {}
+    PosixStagedFile(Place place, UniqueFd file, std::string target, const struct stat& install)
+        : place_(std::move(place)), file_(std::move(file)), target_(std::move(target)),
+          install_(install) {
+        if (::fstat(file_.Get(), &created_) != 0) Fail("cannot create");
+    }
+    PosixStagedFile(const PosixStagedFile&) = delete;
+    PosixStagedFile& operator=(const PosixStagedFile&) = delete;
+
+    ~PosixStagedFile() override {
+        if (!committed_ && NameLeadsToFile()) ::unlinkat(place_.folder.Get(), place_.leaf.c_str(), 0);
+    }
+
+    // Before any content: created private, the file now gets the mode it will keep.
+    void SetMode(mode_t mode) {
+        if (::fchmod(file_.Get(), mode) != 0) Fail("cannot set the permissions of");
+    }
 
     void Write(std::span<const std::byte> bytes) override {
         while (!bytes.empty()) {
-            const ssize_t put = ::write(fd_.Get(), bytes.data(), bytes.size());
+            const ssize_t put = ::write(file_.Get(), bytes.data(), bytes.size());
             if (put < 0 && errno == EINTR) continue;
-            if (put < 0) ThrowErrno("cannot write", path_);
+            if (put < 0) Fail("cannot write");
             bytes = bytes.subspan(static_cast<std::size_t>(put));
         }
     }
 
-    void Finish() override {
-        // No fsync: the file replaces the old one by rename, which a killed updater cannot leave
-        // half done, and a flush per file would make many small files several times slower.
-        if (::close(fd_.Release()) != 0) ThrowErrno("cannot write", path_);
+    // No fsync: the rename cannot be left half done by a killed updater, and a flush per file
+    // would make many small files several times slower.
+    void Commit() override {
+        // Closing tells what the file system could not store; a duplicate still holds the file,
+        // so that its device and inode cannot pass to another file before the rename.
+        UniqueFd held(::fcntl(file_.Get(), F_DUPFD_CLOEXEC, 0));
+        if (!held.Valid() || ::close(file_.Release()) != 0) Fail("cannot write");
+        file_ = std::move(held);
+        if (!NameLeadsToFile()) {
+            throw std::runtime_error("\"" + Path() + "\" was replaced while it was written");
+        }
+        if (!LiesBeneath(place_.folder.Get(), install_)) ThrowOutside(place_.folderPath);
+        if (::renameat(place_.folder.Get(), place_.leaf.c_str(), place_.folder.Get(),
+                       target_.c_str()) != 0) {
+            const int error = errno;
+            ThrowError(error, "cannot replace", place_.folderPath + target_);
+        }
+        committed_ = true;
     }
 
   private:
-    UniqueFd fd_;
-    std::string path_;
+    std::string Path() const { return place_.folderPath + place_.leaf; }
+
+    [[noreturn]] void Fail(const char* action) const {
+        const int error = errno;
+        ThrowError(error, action, Path());
+    }
+
+    bool NameLeadsToFile() const {
+        struct stat now {};
+        return ::fstatat(place_.folder.Get(), place_.leaf.c_str(), &now, AT_SYMLINK_NOFOLLOW) ==
+                   0 &&
+               SameFile(now, created_);
+    }
+
+    Place place_;
+    UniqueFd file_;
+    std::string target_;  // the last part of the product file's name
+    struct stat install_;
+    struct stat created_ {};
+    bool committed_ = false;
 };
 
 // The permission bits a new file gets: 0644 less the process's umask.
@@ -102,64 +184,54 @@ class PosixFolder final : public Folder {
         Fail("cannot look for", name);
     }
 
-    std::unique_ptr<WritableFile> CreateNew(const std::string& name) override {
-        const Place place = PlaceOf(name);
-        UniqueFd fd(::openat(place.folder, place.leaf.c_str(),
-                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
-        if (fd.Valid()) return std::make_unique<PosixWritableFile>(std::move(fd), path_ + name);
-        if (errno == EEXIST) return nullptr;
-        Fail("cannot create", name);
+    std::unique_ptr<StagedFile> Stage(const std::string& partial,
+                                      const std::string& target) override {
+        Place place = PlaceOf(partial);
+        const std::string targetLeaf = target.substr(target.rfind('/') + 1);
+        const mode_t mode = ModeReplacing(place, targetLeaf);
+        // No access for others until the file has the mode it keeps.
+        UniqueFd fd(::openat(place.folder.Get(), place.leaf.c_str(),
+                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (!fd.Valid()) {
+            if (errno == EEXIST) return nullptr;
+            Fail("cannot create", partial);
+        }
+        auto staged =
+            std::make_unique<PosixStagedFile>(std::move(place), std::move(fd), targetLeaf, rootInfo_);
+        staged->SetMode(mode);
+        return staged;
     }
 
     void Remove(const std::string& name) override {
         const Place place = PlaceOf(name);
-        if (::unlinkat(place.folder, place.leaf.c_str(), 0) != 0 && errno != ENOENT) {
+        if (::unlinkat(place.folder.Get(), place.leaf.c_str(), 0) != 0 && errno != ENOENT) {
             Fail("cannot delete", name);
         }
     }
 
-    void Replace(const std::string& from, const std::string& to) override {
-        const Place target = PlaceOf(to);
+  private:
+    // The mode of the product file that the new one replaces; a file nobody may write to is
+    // read-only, as with the read-only attribute on Windows: it is not replaced, not even by
+    // root, who is otherwise allowed to.
+    mode_t ModeReplacing(const Place& place, const std::string& targetLeaf) const {
         struct stat old {};
-        mode_t mode = createdMode_;
-        if (::fstatat(target.folder, target.leaf.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0 &&
-            S_ISREG(old.st_mode)) {
-            // A file nobody may write to is read-only, as with the read-only attribute on
-            // Windows: it is not replaced, not even by root, who is otherwise allowed to.
-            if ((old.st_mode & 0222) == 0) {
-                errno = EACCES;
-                Fail("cannot replace the read-only file", to);
-            }
-            // Its permissions, but never set-user-id, set-group-id or sticky.
-            mode = old.st_mode & 0777;
+        if (::fstatat(place.folder.Get(), targetLeaf.c_str(), &old, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(old.st_mode)) {
+            return createdMode_;
         }
-        const Place source = PlaceOf(from);
-        if (mode != createdMode_ && ::fchmodat(source.folder, source.leaf.c_str(), mode, 0) != 0) {
-            Fail("cannot set the permissions of", from);
+        if ((old.st_mode & 0222) == 0) {
+            ThrowError(EACCES, "cannot replace the read-only file", place.folderPath + targetLeaf);
         }
-        if (::renameat(source.folder, source.leaf.c_str(), target.folder, target.leaf.c_str()) !=
-            0) {
-            Fail("cannot replace", to);
-        }
+        // Its permissions, but never set-user-id, set-group-id or sticky.
+        return old.st_mode & 0777;
     }
 
-  private:
-    // A name's folder, opened beneath the install folder, and its last part.
-    struct Place {
-        int folder;
-        std::string leaf;
-    };
-
+    // Opened anew for every name, never kept: the folder may have been moved since.
     Place PlaceOf(const std::string& name) {
         const auto slash = name.rfind('/');
-        if (slash == std::string::npos) return {root_.Get(), name};
+        if (slash == std::string::npos) return {OpenBeneath("."), path_, name};
         const std::string parent = name.substr(0, slash);
-        // Entries of one folder follow each other in a package: keep the last folder open.
-        if (parent != openParent_ || !openParentFd_.Valid()) {
-            openParentFd_ = OpenBeneath(parent);
-            openParent_ = parent;
-        }
-        return {openParentFd_.Get(), name.substr(slash + 1)};
+        return {OpenBeneath(parent), path_ + parent + '/', name.substr(slash + 1)};
     }
 
     UniqueFd OpenBeneath(const std::string& folder) {
@@ -174,42 +246,19 @@ class PosixFolder final : public Folder {
         if (errno != ENOSYS && errno != EXDEV) Fail("cannot open the folder", folder);
         fd.Reset(::openat(root_.Get(), folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
         if (!fd.Valid()) Fail("cannot open the folder", folder);
-        if (!LiesBeneath(fd.Get())) {
-            throw std::runtime_error("the folder \"" + path_ + folder +
-                                     "\" leads outside the install folder");
-        }
+        if (!LiesBeneath(fd.Get(), rootInfo_)) ThrowOutside(path_ + folder);
         return fd;
-    }
-
-    // Walks up from the folder until the install folder or the file system's root is reached.
-    bool LiesBeneath(int folder) const {
-        UniqueFd current(::fcntl(folder, F_DUPFD_CLOEXEC, 0));
-        struct stat info {};
-        while (current.Valid() && ::fstat(current.Get(), &info) == 0) {
-            if (SameFile(info, rootInfo_)) return true;
-            UniqueFd parent(::openat(current.Get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
-            struct stat parentInfo {};
-            if (!parent.Valid() || ::fstat(parent.Get(), &parentInfo) != 0 ||
-                SameFile(parentInfo, info)) {
-                return false;
-            }
-            current = std::move(parent);
-        }
-        return false;
     }
 
     [[noreturn]] void Fail(const char* action, const std::string& name) const {
         const int error = errno;
-        throw std::system_error(error, std::generic_category(),
-                                std::string(action) + " \"" + path_ + name + "\"");
+        ThrowError(error, action, path_ + name);
     }
 
     UniqueFd root_;
     std::string path_;
     struct stat rootInfo_ {};
     mode_t createdMode_;
-    std::string openParent_;
-    UniqueFd openParentFd_;
 };
 
 class PosixFileSystem final : public FileSystem {

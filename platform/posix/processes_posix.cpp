@@ -1,4 +1,5 @@
 #include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -62,6 +63,30 @@ void ReapWhenEnded(pid_t pid) {
     std::thread([pid] { ::waitpid(pid, nullptr, 0); }).detach();
 }
 
+// Collects the process if it has ended, without waiting unless told to. Only our own children can
+// be collected: for any other process, or one already collected elsewhere, the result is unknown.
+std::optional<ProgramWait> Collect(pid_t pid, int options) {
+    int status = 0;
+    pid_t collected = 0;
+    do {
+        collected = ::waitpid(pid, &status, options);
+    } while (collected < 0 && errno == EINTR);
+    if (collected == 0) return std::nullopt;
+    if (collected != pid) return ProgramWait{};
+    if (WIFEXITED(status)) return ProgramWait{WaitEnd::Exited, WEXITSTATUS(status)};
+    // As a shell tells a program that a signal ended.
+    if (WIFSIGNALED(status)) return ProgramWait{WaitEnd::Exited, 128 + WTERMSIG(status)};
+    return ProgramWait{};
+}
+
+int MillisecondsUntil(std::chrono::steady_clock::time_point deadline) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    return static_cast<int>(std::max<long long>(left.count(), 0));
+}
+
+// Waits on a process descriptor where the kernel has them (Linux 5.3 and later); elsewhere, and
+// where a sandbox refuses them, looks at the child every few milliseconds.
 class PosixProcessHandle final : public ProcessHandle {
   public:
     PosixProcessHandle(pid_t pid, UniqueFd pidFd) : pid_(pid), pidFd_(std::move(pidFd)) {}
@@ -70,36 +95,32 @@ class PosixProcessHandle final : public ProcessHandle {
         if (!ended_) ReapWhenEnded(pid_);
     }
 
-    std::optional<int> WaitForExit(std::chrono::milliseconds bound) override {
+    ProgramWait WaitForExit(std::chrono::milliseconds bound) override {
         const auto deadline = std::chrono::steady_clock::now() + bound;
-        for (;;) {
-            const auto left = std::chrono::ceil<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
-            pollfd watched{pidFd_.Get(), POLLIN, 0};
-            const int ready =
-                ::poll(&watched, 1, static_cast<int>(std::max<long long>(left.count(), 0)));
-            if (ready > 0) {
-                ended_ = true;
-                return ExitCode();
-            }
-            if (ready == 0 || errno != EINTR) return std::nullopt;
-        }
+        const auto result = pidFd_.Valid() ? WaitOnDescriptor(deadline) : Poll(deadline);
+        if (!result) return {WaitEnd::StillRunning};
+        ended_ = true;
+        return *result;
     }
 
   private:
-    // Collects the ended process. Only our own children can be collected: for any other process
-    // the code cannot be known.
-    std::optional<int> ExitCode() const {
-        int status = 0;
-        pid_t collected = 0;
-        do {
-            collected = ::waitpid(pid_, &status, 0);
-        } while (collected < 0 && errno == EINTR);
-        if (collected != pid_) return std::nullopt;
-        if (WIFEXITED(status)) return WEXITSTATUS(status);
-        // As a shell tells a program that a signal ended.
-        if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-        return std::nullopt;
+    std::optional<ProgramWait> WaitOnDescriptor(std::chrono::steady_clock::time_point deadline) {
+        for (;;) {
+            pollfd watched{pidFd_.Get(), POLLIN, 0};
+            const int ready = ::poll(&watched, 1, MillisecondsUntil(deadline));
+            if (ready > 0) return Collect(pid_, 0);
+            if (ready == 0) return std::nullopt;
+            if (errno != EINTR) return ProgramWait{};
+        }
+    }
+
+    std::optional<ProgramWait> Poll(std::chrono::steady_clock::time_point deadline) const {
+        constexpr auto kInterval = std::chrono::milliseconds(5);
+        for (;;) {
+            if (auto result = Collect(pid_, WNOHANG)) return result;
+            if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
+            std::this_thread::sleep_for(kInterval);
+        }
     }
 
     pid_t pid_;
@@ -109,6 +130,10 @@ class PosixProcessHandle final : public ProcessHandle {
 
 class PosixProcesses final : public Processes {
   public:
+    // A parent that ignores SIGCHLD passes that on through exec, and the kernel would then collect
+    // every child itself, so that no exit code could ever be read.
+    PosixProcesses() { ::signal(SIGCHLD, SIG_DFL); }
+
     std::int32_t Start(const ProgramLaunch& launch) override {
         // Window styles have no meaning for a POSIX program; the program starts as it is.
         const std::string path = ResolveProgram(launch.program);
@@ -128,9 +153,8 @@ class PosixProcesses final : public Processes {
     }
 
     std::unique_ptr<ProcessHandle> Open(std::int32_t processId) override {
-        if (processId <= 0) return nullptr;
+        if (processId <= 0 || (::kill(processId, 0) != 0 && errno == ESRCH)) return nullptr;
         UniqueFd pidFd(static_cast<int>(::syscall(SYS_pidfd_open, processId, 0)));
-        if (!pidFd.Valid()) return nullptr;
         return std::make_unique<PosixProcessHandle>(processId, std::move(pidFd));
     }
 };

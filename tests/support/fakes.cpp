@@ -38,28 +38,41 @@ struct MemoryReadableFile final : ReadableFile {
     std::size_t position = 0;
 };
 
-struct MemoryWritableFile final : WritableFile {
-    MemoryWritableFile(MemoryFileSystem& files, std::string path, std::string& content)
-        : files(files), path(std::move(path)), content(content) {}
+}  // namespace
+
+// Written where it was created; removed there unless committed.
+struct MemoryStagedFile final : StagedFile {
+    MemoryStagedFile(MemoryFileSystem& files, std::string path, std::string target)
+        : files(files), path(std::move(path)), target(std::move(target)) {}
+    ~MemoryStagedFile() override {
+        if (!committed) files.files_.erase(path);
+    }
     void Write(std::span<const std::byte> bytes) override {
         files.beforeTransfer(path, true);
-        content.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        files.files_.at(path).append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     }
-    void Finish() override {}
+    void Commit() override {
+        if (files.folders_.contains(target)) Fail(EISDIR, "cannot replace", target);
+        files.files_[target] = std::move(files.files_.at(path));
+        files.files_.erase(path);
+        committed = true;
+    }
     MemoryFileSystem& files;
-    std::string path;
-    std::string& content;
+    std::string path, target;
+    bool committed = false;
 };
 
+namespace {
+
 struct MemoryProcess final : ProcessHandle {
-    MemoryProcess(RecordingProcesses& processes, std::optional<int> exitCode)
-        : processes(processes), exitCode(exitCode) {}
-    std::optional<int> WaitForExit(std::chrono::milliseconds bound) override {
+    MemoryProcess(RecordingProcesses& processes, ProgramWait result)
+        : processes(processes), result(result) {}
+    ProgramWait WaitForExit(std::chrono::milliseconds bound) override {
         processes.bounds.push_back(bound);
-        return exitCode;
+        return result;
     }
     RecordingProcesses& processes;
-    std::optional<int> exitCode;
+    ProgramWait result;
 };
 
 }  // namespace
@@ -74,21 +87,17 @@ class MemoryFolder final : public Folder {
 
     bool TryLock() override { return locked_ = files_.locked_.insert(root_).second; }
     bool IsOrdinaryFile(const std::string& name) override { return files_.Exists(Path(name)); }
-    std::unique_ptr<WritableFile> CreateNew(const std::string& name) override {
-        const std::string path = files_.ResolveForWriting(Path(name));
-        if (!files_.folders_.contains(ParentOf(path))) Fail(ENOENT, "cannot create", name);
+    std::unique_ptr<StagedFile> Stage(const std::string& partial,
+                                      const std::string& target) override {
+        const std::string path = files_.ResolveForWriting(Path(partial));
+        if (!files_.folders_.contains(ParentOf(path))) Fail(ENOENT, "cannot create", partial);
         if (files_.files_.contains(path) || files_.folders_.contains(path)) return nullptr;
-        return std::make_unique<MemoryWritableFile>(files_, path, files_.files_[path]);
+        files_.files_[path];
+        return std::make_unique<MemoryStagedFile>(files_, path,
+                                                  files_.ResolveForWriting(Path(target)));
     }
     void Remove(const std::string& name) override {
         files_.files_.erase(files_.ResolveForWriting(Path(name)));
-    }
-    void Replace(const std::string& from, const std::string& to) override {
-        const std::string source = files_.ResolveForWriting(Path(from));
-        const std::string target = files_.ResolveForWriting(Path(to));
-        if (files_.folders_.contains(target)) Fail(EISDIR, "cannot replace", to);
-        files_.files_[target] = std::move(files_.files_.at(source));
-        files_.files_.erase(source);
     }
 
   private:
@@ -191,9 +200,9 @@ std::int32_t RecordingProcesses::Start(const ProgramLaunch& launch) {
 
 std::unique_ptr<ProcessHandle> RecordingProcesses::Open(std::int32_t processId) {
     if (processId <= 0 || processId > static_cast<std::int32_t>(started.size())) return nullptr;
-    const auto code = exitCodes.find(LastPart(started[processId - 1].launch.program));
+    const auto result = results.find(LastPart(started[processId - 1].launch.program));
     return std::make_unique<MemoryProcess>(
-        *this, code == exitCodes.end() ? std::nullopt : std::optional<int>(code->second));
+        *this, result == results.end() ? ProgramWait{WaitEnd::StillRunning} : result->second);
 }
 
 std::vector<std::string> RecordingProcesses::Names() const {

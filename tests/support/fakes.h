@@ -47,6 +47,7 @@ class MemoryFileSystem final : public FileSystem {
 
   private:
     friend class MemoryFolder;
+    friend struct MemoryStagedFile;
     std::string Resolve(const std::string& path) const;
     std::string ResolveForWriting(const std::string& path);
 
@@ -59,8 +60,8 @@ class MemoryFileSystem final : public FileSystem {
 };
 
 // Starts nothing: records each start with the folder that was current, and each wait's bound.
-// A program named in failingStarts fails to start that many times; exitCodes gives a program's
-// exit code, and a program without one is still running when its wait ends.
+// A program named in failingStarts fails to start that many times; results gives how a program's
+// wait ends, and a program without one is still running when its wait ends.
 class RecordingProcesses final : public Processes {
   public:
     struct Started {
@@ -78,7 +79,7 @@ class RecordingProcesses final : public Processes {
     std::vector<Started> started;
     std::vector<std::chrono::milliseconds> bounds;
     std::map<std::string, int> failingStarts;
-    std::map<std::string, int> exitCodes;
+    std::map<std::string, ProgramWait> results;
 
   private:
     FileSystem& files_;

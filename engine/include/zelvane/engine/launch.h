@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <optional>
 #include <string>
 
 #include "zelvane/platform/processes.h"
@@ -15,9 +14,9 @@ inline constexpr std::chrono::milliseconds kWaitBound{0xFFFF};
 inline constexpr const char* kRegistrationTool = "regsvr32.exe";
 inline constexpr const char* kSilentSwitch = "/s";
 
-// Waits until the program with this id has ended, or kWaitBound has passed. Returns its exit code
-// when it ended and the code can be known.
-std::optional<int> WaitOnProgram(Processes& processes, std::int32_t idProg);
+// Waits until the program with this id has ended, or kWaitBound has passed. A program that cannot
+// be opened has ended in a way that cannot be learnt.
+ProgramWait WaitOnProgram(Processes& processes, std::int32_t idProg);
 
 // The registration tool with its arguments: the switch when silent, and the control file's path
 // as one argument whatever it holds.

@@ -27,6 +27,7 @@ inline constexpr const char* kLockedMessage = "Another update of this folder is 
 inline constexpr const char* kCopyFailurePrefix = "Cannot copy file ";
 inline constexpr const char* kStoppedPrefix = "The update stopped: ";
 inline constexpr const char* kUnknownFailure = "an unknown failure";
+inline constexpr const char* kResultLost = "its result could not be read";
 
 // The final message names this many failures; the rest are counted there and listed in its
 // details, which hold at most kFailureDetailsBudget bytes.

@@ -18,18 +18,24 @@ class ReadableFile {
     virtual std::size_t Read(std::span<std::byte> buffer) = 0;
 };
 
-// A file newly created for binary writing; closed when destroyed.
-class WritableFile {
+// A new file written beside the product file it is to replace, and put in its place once it is
+// complete. Until then it is never reached through a name that someone else can change; destroyed
+// before Commit, it is removed again.
+class StagedFile {
   public:
-    virtual ~WritableFile() = default;
+    virtual ~StagedFile() = default;
     virtual void Write(std::span<const std::byte> bytes) = 0;
-    // Closes the file; throws when what was written could not be stored.
-    virtual void Finish() = 0;
+    // Puts the complete file in place of its target in one step, so that the target's name is
+    // never missing. Fails, and replaces nothing, when the staged file's name no longer leads to
+    // the file written, or its folder no longer lies beneath the install folder.
+    virtual void Commit() = 0;
 };
 
 // A folder held open for the length of an update. Every name given to it is relative to it, in
 // this platform's spelling, and is reached beneath it: a link on the way that leads outside the
-// folder fails the call, a link that stays inside is followed.
+// folder fails the call, a link that stays inside is followed. It keeps no handle into the folder
+// between calls but what a StagedFile owns, so that the product's own programs may rename or
+// remove any subfolder once the copy is done.
 class Folder {
   public:
     virtual ~Folder() = default;
@@ -38,14 +44,14 @@ class Folder {
     virtual bool TryLock() = 0;
     // True for an ordinary file: it exists and is neither a folder, hidden nor a system file.
     virtual bool IsOrdinaryFile(const std::string& name) = 0;
-    // Creates the file with plain attributes, never through a link; returns nothing when the name
-    // is already taken.
-    virtual std::unique_ptr<WritableFile> CreateNew(const std::string& name) = 0;
+    // Creates the file `partial` for content that is to replace `target`, a name in the same
+    // folder, never through a link. It has from the start the permissions or attributes that it
+    // will keep (the target's; hidden and system attributes only at Commit), and no access for
+    // others before that; a read-only target is refused. Nothing when `partial` is already taken.
+    virtual std::unique_ptr<StagedFile> Stage(const std::string& partial,
+                                              const std::string& target) = 0;
     // Removes the file or link of this name whatever its attributes; nothing when there is none.
     virtual void Remove(const std::string& name) = 0;
-    // Puts the file `from` in place of `to` in one step, so that `to` is never missing. It takes
-    // the permissions or attributes of the file it replaces; a read-only `to` is refused.
-    virtual void Replace(const std::string& from, const std::string& to) = 0;
 };
 
 // The file operations the update needs. Every failure throws std::system_error with a message

@@ -3,7 +3,6 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,13 +22,26 @@ struct ProgramLaunch {
     WindowStyle style = WindowStyle::MinimizedWithFocus;
 };
 
+// How a wait for a program ended.
+enum class WaitEnd {
+    Exited,         // it ended, with the exit code given
+    StillRunning,   // the bound passed first; it goes on running
+    ResultUnknown,  // it may have ended, but how could not be learnt
+};
+
+struct ProgramWait {
+    WaitEnd end = WaitEnd::ResultUnknown;
+    int exitCode = 0;  // only when it exited; a signal's ending is 128 plus the signal's number
+
+    bool operator==(const ProgramWait&) const = default;
+};
+
 // An opened process, released when destroyed.
 class ProcessHandle {
   public:
     virtual ~ProcessHandle() = default;
-    // Returns when the process has ended, with its exit code, or when the bound has passed, with
-    // nothing, whichever comes first. Nothing too when the code cannot be known.
-    virtual std::optional<int> WaitForExit(std::chrono::milliseconds bound) = 0;
+    // Returns when the process has ended or when the bound has passed, whichever comes first.
+    virtual ProgramWait WaitForExit(std::chrono::milliseconds bound) = 0;
 };
 
 class Processes {
