@@ -103,6 +103,58 @@ TEST(HostileFolders, NothingIsWrittenOutsideAndEveryCaseEndsAtOnce) {
     }
 }
 
+// What a user who owns a subfolder of the install can do while a product file is written there.
+struct SwapCase {
+    const char *name, *target, *failure;
+    Arrange swap, check;
+};
+
+const SwapCase kSwapCases[] = {
+    {"PartialFileSwappedForALink", "Data/engine.exe", "was replaced while it was written",
+     [](auto& in, auto& out) {
+         fs::rename(in / "Data" / "engine.exe.zelvane-partial", out / "taken");
+         fs::create_symlink(out / "secret", in / "Data" / "engine.exe.zelvane-partial");
+     },
+     [](auto& in, auto& out) {
+         EXPECT_EQ(Mode(out / "secret"), S_IFREG | 0600);
+         EXPECT_EQ(ReadFile(in / "Data" / "engine.exe"), "old");
+     }},
+    {"FolderMovedOut", "Data/engine.exe", "leads outside the install folder",
+     [](auto& in, auto& out) { fs::rename(in / "Data", out / "Data"); },
+     [](auto&, auto& out) {
+         EXPECT_EQ(ReadFile(out / "Data" / "engine.exe"), "old");
+         EXPECT_FALSE(fs::exists(out / "Data" / "engine.exe.zelvane-partial"));
+     }},
+};
+
+TEST(PosixFolder, AStagedFileIsPrivateAndNeverPlacedThroughASwappedName) {
+    for (const SwapCase& c : kSwapCases) {
+        SCOPED_TRACE(c.name);
+        test::TempFolder temp;
+        const fs::path install = temp / "install", outside = temp / "outside";
+        fs::create_directories(install / "Data");
+        fs::create_directories(outside);
+        WriteFile(outside / "secret", "secret");
+        WriteFile(install / c.target, "old");
+        fs::permissions(outside / "secret", fs::perms(0600));
+        fs::permissions(install / c.target, fs::perms(0600));
+        const auto folder = SystemFileSystem().OpenFolder(install.string());
+        std::string failure;
+        try {
+            const auto staged = folder->Stage(PartialName(c.target), c.target);
+            EXPECT_EQ(Mode(install / PartialName(c.target)), S_IFREG | 0600) << "before content";
+            staged->Write(std::as_bytes(std::span("new", 3)));
+            c.swap(install, outside);
+            staged->Commit();
+        } catch (const std::exception& error) {
+            failure = error.what();
+        }
+        EXPECT_NE(failure.find(c.failure), std::string::npos) << failure;
+        EXPECT_EQ(ReadFile(outside / "secret"), "secret");
+        c.check(install, outside);
+    }
+}
+
 TEST(PosixFolder, ASecondRunIsLockedOutUntilTheFirstEnds) {
     test::TempFolder temp;
     fs::create_directory(temp / "install");
