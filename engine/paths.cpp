@@ -13,6 +13,52 @@ constexpr std::size_t kLongestName = 255;
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
+// The length of the UTF-8 sequence at the start of text, or 0 when it is not valid there: cut
+// short, overlong, a UTF-16 surrogate or past U+10FFFF.
+std::size_t Utf8Length(std::string_view text, char32_t& code) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(0);
+    if (lead < 0x80) {
+        code = lead;
+        return 1;
+    }
+    const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
+    if (length == 0 || length > text.size()) return 0;
+    code = lead & (0x7F >> length);
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((byte(i) & 0xC0) != 0x80) return 0;
+        code = (code << 6) | (byte(i) & 0x3F);
+    }
+    constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (code < kSmallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
+    return length;
+}
+
+// C0 and C1 controls and DEL: they move a terminal's cursor, start escape sequences or end lines.
+bool IsControl(char32_t code) { return code < 0x20 || (code >= 0x7F && code <= 0x9F); }
+
+// Why text may not be used as a name, by what it holds; empty when it may.
+std::string TextReason(std::string_view text) {
+    char32_t code = 0;
+    for (std::size_t at = 0, length = 0; at < text.size(); at += length) {
+        length = Utf8Length(text.substr(at), code);
+        if (length == 0) return "the name is not valid UTF-8 text";
+        if (IsControl(code)) return "the name holds a control character";
+    }
+    return {};
+}
+
+// The length Windows counts: UTF-16 code units, two for a character past U+FFFF.
+std::size_t Utf16Length(std::string_view text) {
+    std::size_t units = 0;
+    char32_t code = 0;
+    for (std::size_t at = 0, length = 0; at < text.size(); at += length) {
+        length = std::max<std::size_t>(Utf8Length(text.substr(at), code), 1);
+        units += code > 0xFFFF ? 2 : 1;
+    }
+    return units;
+}
+
 std::string Upper(std::string_view text) {
     std::string upper(text);
     for (auto& c : upper) {
@@ -46,10 +92,25 @@ bool ClimbsOut(std::string_view component) {
 std::string ComponentReason(std::string_view component) {
     if (ClimbsOut(component)) return "the name climbs out of the install folder";
     if (IsDeviceName(component)) return "the name is a device";
+    if (const auto bad = component.find_first_of("<>\"|?*"); bad != std::string_view::npos) {
+        return std::string("the name holds ") + component[bad] + ", which Windows does not allow";
+    }
+    if (Utf16Length(component) > kLongestName) {
+        return "a part of the name is longer than 255 characters";
+    }
     if (component.ends_with('.') || component.ends_with(' ')) {
         return "a part of the name ends with a dot or a blank, which Windows would drop";
     }
     return {};
+}
+
+std::string Escaped(char32_t code) {
+    if (code == '\r') return "\\r";
+    if (code == '\n') return "\\n";
+    if (code == '\t') return "\\t";
+    char escape[8];
+    std::snprintf(escape, sizeof escape, "\\x%02X", static_cast<unsigned>(code));
+    return escape;
 }
 
 std::uint32_t Fnv1a(std::string_view text) {
@@ -75,10 +136,7 @@ std::string InstallFolder(const FileSystem& files, std::string_view pathText) {
 
 std::string UnsafeNameReason(std::string_view destName) {
     if (destName.empty()) return "the name is empty";
-    if (std::ranges::any_of(destName,
-                            [](char c) { return static_cast<unsigned char>(c) < 0x20; })) {
-        return "the name holds a control character";
-    }
+    if (std::string reason = TextReason(destName); !reason.empty()) return reason;
     if (IsSeparator(destName.front())) return "the name is an absolute path";
     if (destName.find(':') != std::string_view::npos) return "the name holds a drive or a colon";
     if (Upper(destName).ends_with(Upper(kPartialSuffix))) {
@@ -93,6 +151,31 @@ std::string UnsafeNameReason(std::string_view destName) {
         rest.remove_prefix(std::min(end + 1, rest.size()));
     }
     return {};
+}
+
+std::string PackageFileName(const FileSystem& files, const std::string& sourceName) {
+    if (const std::string reason = TextReason(sourceName); !reason.empty()) {
+        throw std::runtime_error("the package file cannot be read: " + reason);
+    }
+    return files.NativePath(sourceName);
+}
+
+std::string Visible(std::string_view text) {
+    std::string shown;
+    char32_t code = 0;
+    for (std::size_t at = 0, length = 0; at < text.size(); at += length) {
+        length = Utf8Length(text.substr(at), code);
+        if (length > 0 && !IsControl(code)) {
+            shown += text.substr(at, length);
+            continue;
+        }
+        if (length == 0) {
+            code = static_cast<unsigned char>(text[at]);
+            length = 1;
+        }
+        shown += Escaped(code);
+    }
+    return shown;
 }
 
 std::string DestinationName(const FileSystem& files, const std::string& destName) {

@@ -62,7 +62,8 @@ class FailureLog {
   public:
     explicit FailureLog(WindowSide& window) : window_(window) {}
 
-    void Add(const std::string& line) {
+    void Add(const std::string& text) {
+        const std::string line = Visible(text);
         window_.TellFailure(line);
         ++count_;
         const std::string shown = Shortened(line);
@@ -95,14 +96,6 @@ class FailureLog {
     std::uint64_t count_ = 0;
     std::uint64_t notInDetails_ = 0;
 };
-
-// The package file's name as the list gives it: a NUL byte would cut it short.
-std::string PackageFileName(const FileSystem& files, const std::string& sourceName) {
-    if (sourceName.find('\0') != std::string::npos) {
-        throw std::runtime_error("the package file's name holds a NUL byte");
-    }
-    return files.NativePath(sourceName);
-}
 
 class UpdateRun {
   public:
@@ -142,7 +135,7 @@ class UpdateRun {
 
     // An unforeseen failure ended the run: says so, and what had been done by then.
     UpdateOutcome Stop(const std::string& reason) {
-        std::string text = kStoppedPrefix + reason;
+        std::string text = kStoppedPrefix + Visible(reason);
         if (!changed_) {
             window_.ShowMessage(text, MessageKind::Ok, "");
             return UpdateOutcome::Stopped;
@@ -319,7 +312,7 @@ UpdateOutcome RunUpdate(const UpdateContext& context) {
     try {
         return run.Run();
     } catch (const NotStarted& error) {
-        context.window.ShowMessage(error.what(), MessageKind::Ok, "");
+        context.window.ShowMessage(Visible(error.what()), MessageKind::Ok, "");
         return UpdateOutcome::NotStarted;
     } catch (const std::exception& error) {
         stopped = error.what();

@@ -130,6 +130,12 @@ TEST_F(CliTest, ExitStatusAndOutputTellHowTheUpdateEndedAndAFailureChangesNothin
         {silent, "0\r\nx.txt,missing\r\n", 2,
          "Cannot register NavTree.ocx: the registration tool ended with exit code 1\n",
          "NavTree.ocx"},
+        // Started by a program that ignores SIGCHLD, which the updater inherits.
+        {silent, "0\r\nx.txt,missing\r\n", 2, "the registration tool ended with exit code 1\n",
+         "NavTree.ocx", "", "exec perl -e '$SIG{CHLD}=\"IGNORE\"; exec @ARGV'"},
+        // A name that would print a line of its own and move the cursor up.
+        {silent, "0\r\n\"a\rThe update was installed successfully.\n\x1B[1A\",p\r\n", 2,
+         "file a\\rThe update was installed successfully.\\n\\x1B[1A: it would not"},
         {silent, "-3\r\n", 3, "below 0"},
         {silent, "0\r\nx.txt,p\r\n", 1, "Version 3.0 or later could not be found in this folder\n",
          "RippleShift_kf.exe"},
@@ -153,6 +159,7 @@ TEST_F(CliTest, ExitStatusAndOutputTellHowTheUpdateEndedAndAFailureChangesNothin
         const auto before = test::Snapshot(install_);
         EXPECT_EQ(Update(c.args, c.run).Wait(), c.status) << Output();
         EXPECT_NE(Output().find(AtInstall(c.output)), std::string::npos) << Output();
+        EXPECT_EQ(Output().find('\x1B'), std::string::npos);
         if (c.status != 0) {
             EXPECT_EQ(test::Snapshot(install_), before);
         }
@@ -233,6 +240,7 @@ class SignedPackageTest : public CliTest {
                   vendor + ".pem && openssl pkey -in " + vendor + ".pem -pubout -out " + vendor +
                   ".pub");
         }
+        Shell("openssl pkey -in vendor.pem -pubout -ec_param_enc explicit -out explicit.pub");
         fs::create_directories(temp_ / "product" / "Help");
         fs::create_directories(install_ / "Help");
         WriteFile(temp_ / "product" / "engine.exe", std::string(3000, 'e'));
@@ -339,6 +347,9 @@ TEST_F(SignedPackageTest, CheckNamesAndTheUpdaterRefusesWhatTheVendorDidNotSign)
         EXPECT_EQ(ReadFile(install_ / "engine.exe"),
                   c.status == 0 ? std::string(3000, 'e') : "marker");
     }
+    // The vendor's key with its curve's parameters spelled out, which Windows refuses.
+    EXPECT_EQ(Update({"--public-key", (temp_ / "explicit.pub").string(), "@"}).Wait(), 3);
+    EXPECT_NE(Output().find("not a P-256 key that names its curve"), std::string::npos);
 }
 
 }  // namespace

@@ -262,7 +262,7 @@ int Build(const fs::path& productFolder, const fs::path& packageFolder,
 class Report {
   public:
     void Problem(const std::string& text) {
-        std::cout << "  " << text << "\n";
+        std::cout << "  " << zelvane::Visible(text) << "\n";
         ++problems_;
     }
     int Problems() const { return problems_; }
@@ -323,7 +323,8 @@ void CheckEntries(const fs::path& folder, const PackageList& list,
                   const std::optional<zelvane::Manifest>& manifest, Report& report) {
     for (std::size_t index = 0; index < list.entries.size(); ++index) {
         const auto& [destName, sourceName] = list.entries[index];
-        std::cout << index << "\t" << destName << "\t" << sourceName << "\n";
+        std::cout << index << "\t" << zelvane::Visible(destName) << "\t"
+                  << zelvane::Visible(sourceName) << "\n";
         if (const std::string reason = zelvane::UnsafeNameReason(destName); !reason.empty()) {
             report.Problem("unsafe name: " + reason);
         }
@@ -427,10 +428,10 @@ int main(int argc, char** argv) {
     try {
         return Run(*arguments);
     } catch (const zelvane::SigningUnavailable& error) {
-        std::cerr << "zelvane-pack: " << error.what() << "\n";
+        std::cerr << "zelvane-pack: " << zelvane::Visible(error.what()) << "\n";
         return kExitUsage;
     } catch (const std::exception& error) {
-        std::cerr << "zelvane-pack: " << error.what() << "\n";
+        std::cerr << "zelvane-pack: " << zelvane::Visible(error.what()) << "\n";
         return kExitProblems;
     }
 }

@@ -3,6 +3,7 @@
 #include <openssl/bio.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
+#include <openssl/core_names.h>
 #include <openssl/objects.h>
 #include <openssl/pem.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include <climits>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <system_error>
 
 #include "unique_fd.h"
@@ -65,17 +67,24 @@ OwnedBio ReadOnlyBio(std::string_view text) {
                             "cannot read the key text"));
 }
 
-// Keys for packages are P-256 keys, the only kind that Windows verifies here as well.
+// Keys for packages are P-256 keys that name their curve, the only kind that Windows verifies
+// here as well: OpenSSL would also take one that spells the curve's parameters out.
 bool IsP256(EVP_PKEY* key) {
     char group[64] = {};
+    char encoding[32] = {};
     return EVP_PKEY_is_a(key, "EC") == 1 &&
            EVP_PKEY_get_group_name(key, group, sizeof group, nullptr) == 1 &&
-           OBJ_txt2nid(group) == NID_X9_62_prime256v1;
+           OBJ_txt2nid(group) == NID_X9_62_prime256v1 &&
+           EVP_PKEY_get_utf8_string_param(key, OSSL_PKEY_PARAM_EC_ENCODING, encoding,
+                                          sizeof encoding, nullptr) == 1 &&
+           std::string_view(encoding) == OSSL_PKEY_EC_ENCODING_GROUP;
 }
 
 OwnedKey RequireP256(OwnedKey key, const std::string& what) {
     if (!key) ThrowOpenSsl("cannot read " + what + " as a key in PEM");
-    if (!IsP256(key.get())) throw std::runtime_error(what + " is not a P-256 key");
+    if (!IsP256(key.get())) {
+        throw std::runtime_error(what + " is not a P-256 key that names its curve");
+    }
     return key;
 }
 

@@ -16,13 +16,23 @@ std::string InstallFolder(const FileSystem& files, std::string_view pathText);
 
 // Why a package list's destination name may not be written, or empty when it may. It must stay
 // inside the install folder (not absolute, drive- or UNC-qualified, nor climbing out with ".."),
-// and be judged alike on every platform by Windows' rules: no device name in any part, no part
-// that ends with a blank or a dot (Windows would write another name), and not one of the
-// updater's own partial files.
+// and be judged alike on every platform by Windows' rules: valid UTF-8 without control
+// characters, none of < > " | ? * in any part, no device name, no part longer than 255 UTF-16
+// code units or ending with a blank or a dot (Windows would write another name), and not one of
+// the updater's own partial files.
 std::string UnsafeNameReason(std::string_view destName);
 
 // destName relative to the install folder in this platform's spelling; throws when it is unsafe.
 std::string DestinationName(const FileSystem& files, const std::string& destName);
+
+// The package file sourceName in this platform's spelling; throws when it is not valid UTF-8 or
+// holds a control character (a NUL byte would cut it short, a line end would forge output).
+std::string PackageFileName(const FileSystem& files, const std::string& sourceName);
+
+// The text with every control character and every byte that is not valid UTF-8 shown as an
+// escape (\r, \n, \t, \x1B), so that a name from a package or a path prints on one line and
+// moves no terminal's cursor.
+std::string Visible(std::string_view text);
 
 // The partial file beside the product file `name`: its last part with kPartialSuffix added,
 // shortened (with a hash of the whole, so that it stays distinct and the same on every run) where
