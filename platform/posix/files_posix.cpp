@@ -56,29 +56,32 @@ class PosixReadableFile final : public ReadableFile {
 
 // Walks up from the folder until the install folder or the file system's root is reached.
 bool LiesBeneath(int folder, const struct stat& install) {
-    UniqueFd current(::fcntl(folder, F_DUPFD_CLOEXEC, 0));
     struct stat info {};
-    while (current.Valid() && ::fstat(current.Get(), &info) == 0) {
-        if (SameFile(info, install)) return true;
-        UniqueFd parent(::openat(current.Get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (::fstat(folder, &info) != 0) return false;
+    UniqueFd current;
+    while (!SameFile(info, install)) {
+        UniqueFd parent(::openat(current.Valid() ? current.Get() : folder, "..",
+                                 O_PATH | O_DIRECTORY | O_CLOEXEC));
         struct stat parentInfo {};
         if (!parent.Valid() || ::fstat(parent.Get(), &parentInfo) != 0 ||
             SameFile(parentInfo, info)) {
             return false;
         }
         current = std::move(parent);
+        info = parentInfo;
     }
-    return false;
+    return true;
 }
 
 [[noreturn]] void ThrowOutside(const std::string& folderPath) {
     throw std::runtime_error("the folder \"" + folderPath + "\" leads outside the install folder");
 }
 
-// A name's folder, opened beneath the install folder, and its last part; with their paths for
-// messages.
+// A name's folder, opened beneath the install folder (or the install folder itself, which is not
+// owned here), and its last part; with their paths for messages.
 struct Place {
-    UniqueFd folder;
+    UniqueFd opened;
+    int folder;
     std::string folderPath;
     std::string leaf;
 };
@@ -97,7 +100,7 @@ class PosixStagedFile final : public StagedFile {
     PosixStagedFile& operator=(const PosixStagedFile&) = delete;
 
     ~PosixStagedFile() override {
-        if (!committed_ && NameLeadsToFile()) ::unlinkat(place_.folder.Get(), place_.leaf.c_str(), 0);
+        if (!committed_ && NameLeadsToFile()) ::unlinkat(place_.folder, place_.leaf.c_str(), 0);
     }
 
     // Before any content: created private, the file now gets the mode it will keep.
@@ -117,16 +120,16 @@ class PosixStagedFile final : public StagedFile {
     // No fsync: the rename cannot be left half done by a killed updater, and a flush per file
     // would make many small files several times slower.
     void Commit() override {
-        // Closing tells what the file system could not store; a duplicate still holds the file,
-        // so that its device and inode cannot pass to another file before the rename.
-        UniqueFd held(::fcntl(file_.Get(), F_DUPFD_CLOEXEC, 0));
-        if (!held.Valid() || ::close(file_.Release()) != 0) Fail("cannot write");
-        file_ = std::move(held);
+        // Closing tells what the file system could not store.
+        if (::close(file_.Release()) != 0) Fail("cannot write");
         if (!NameLeadsToFile()) {
             throw std::runtime_error("\"" + Path() + "\" was replaced while it was written");
         }
-        if (!LiesBeneath(place_.folder.Get(), install_)) ThrowOutside(place_.folderPath);
-        if (::renameat(place_.folder.Get(), place_.leaf.c_str(), place_.folder.Get(),
+        // The install folder itself is where it was; any folder beneath it may have been moved.
+        if (place_.opened.Valid() && !LiesBeneath(place_.folder, install_)) {
+            ThrowOutside(place_.folderPath);
+        }
+        if (::renameat(place_.folder, place_.leaf.c_str(), place_.folder,
                        target_.c_str()) != 0) {
             const int error = errno;
             ThrowError(error, "cannot replace", place_.folderPath + target_);
@@ -142,11 +145,12 @@ class PosixStagedFile final : public StagedFile {
         ThrowError(error, action, Path());
     }
 
+    // Once the file is closed its inode number may pass to another file, but never to one that
+    // a user other than ours could have made.
     bool NameLeadsToFile() const {
         struct stat now {};
-        return ::fstatat(place_.folder.Get(), place_.leaf.c_str(), &now, AT_SYMLINK_NOFOLLOW) ==
-                   0 &&
-               SameFile(now, created_);
+        return ::fstatat(place_.folder, place_.leaf.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+               SameFile(now, created_) && S_ISREG(now.st_mode) && now.st_uid == created_.st_uid;
     }
 
     Place place_;
@@ -190,7 +194,7 @@ class PosixFolder final : public Folder {
         const std::string targetLeaf = target.substr(target.rfind('/') + 1);
         const mode_t mode = ModeReplacing(place, targetLeaf);
         // No access for others until the file has the mode it keeps.
-        UniqueFd fd(::openat(place.folder.Get(), place.leaf.c_str(),
+        UniqueFd fd(::openat(place.folder, place.leaf.c_str(),
                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (!fd.Valid()) {
             if (errno == EEXIST) return nullptr;
@@ -204,7 +208,7 @@ class PosixFolder final : public Folder {
 
     void Remove(const std::string& name) override {
         const Place place = PlaceOf(name);
-        if (::unlinkat(place.folder.Get(), place.leaf.c_str(), 0) != 0 && errno != ENOENT) {
+        if (::unlinkat(place.folder, place.leaf.c_str(), 0) != 0 && errno != ENOENT) {
             Fail("cannot delete", name);
         }
     }
@@ -215,7 +219,7 @@ class PosixFolder final : public Folder {
     // root, who is otherwise allowed to.
     mode_t ModeReplacing(const Place& place, const std::string& targetLeaf) const {
         struct stat old {};
-        if (::fstatat(place.folder.Get(), targetLeaf.c_str(), &old, AT_SYMLINK_NOFOLLOW) != 0 ||
+        if (::fstatat(place.folder, targetLeaf.c_str(), &old, AT_SYMLINK_NOFOLLOW) != 0 ||
             !S_ISREG(old.st_mode)) {
             return createdMode_;
         }
@@ -229,9 +233,11 @@ class PosixFolder final : public Folder {
     // Opened anew for every name, never kept: the folder may have been moved since.
     Place PlaceOf(const std::string& name) {
         const auto slash = name.rfind('/');
-        if (slash == std::string::npos) return {OpenBeneath("."), path_, name};
+        if (slash == std::string::npos) return {UniqueFd(), root_.Get(), path_, name};
         const std::string parent = name.substr(0, slash);
-        return {OpenBeneath(parent), path_ + parent + '/', name.substr(slash + 1)};
+        UniqueFd folder = OpenBeneath(parent);
+        const int fd = folder.Get();
+        return {std::move(folder), fd, path_ + parent + '/', name.substr(slash + 1)};
     }
 
     UniqueFd OpenBeneath(const std::string& folder) {
