@@ -1,14 +1,23 @@
 // The entry point on Windows. The arguments are taken in UTF-16, as the system holds them: the
 // ANSI ones would lose every character of a folder name outside the ANSI code page.
+#include <iostream>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 #include <vector>
 
+#include "zelvane/win32/system_library.h"
 #include "zelvane/win32/text.h"
 
 int UpdaterCliMain(int argc, char** argv);  // updater_cli.cpp
 
 int wmain(int argc, wchar_t** wideArgv) {
+    try {
+        zelvane::win32::LoadDllsFromSystemFolderOnly();
+    } catch (const std::system_error& error) {
+        std::cout << "The updater cannot start: " << error.what() << std::endl;
+        return 3;  // stopped before anything was written
+    }
     std::vector<std::string> words;
     words.reserve(static_cast<std::size_t>(argc));
     try {

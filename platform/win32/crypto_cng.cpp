@@ -12,6 +12,7 @@
 
 #include "zelvane/platform/crypto.h"
 #include "zelvane/platform/unique_resource.h"
+#include "zelvane/win32/system_library.h"
 
 // CNG's and crypt32's headers need the Windows API declared first.
 // clang-format off
@@ -22,6 +23,34 @@
 
 namespace zelvane {
 namespace {
+
+// The function of this name from the system's own DLL, never from one beside the program: a
+// bcrypt.dll planted there could call any signature good.
+#define ZELVANE_SYSTEM_FUNCTION(library, name) \
+    decltype(&::name) name = library.Get<decltype(&::name)>(#name)
+
+struct SystemCrypto {
+    win32::SystemLibrary bcrypt{L"bcrypt.dll"};
+    win32::SystemLibrary crypt32{L"crypt32.dll"};
+    ZELVANE_SYSTEM_FUNCTION(bcrypt, BCryptOpenAlgorithmProvider);
+    ZELVANE_SYSTEM_FUNCTION(bcrypt, BCryptCloseAlgorithmProvider);
+    ZELVANE_SYSTEM_FUNCTION(bcrypt, BCryptCreateHash);
+    ZELVANE_SYSTEM_FUNCTION(bcrypt, BCryptHashData);
+    ZELVANE_SYSTEM_FUNCTION(bcrypt, BCryptFinishHash);
+    ZELVANE_SYSTEM_FUNCTION(bcrypt, BCryptDestroyHash);
+    ZELVANE_SYSTEM_FUNCTION(bcrypt, BCryptImportKeyPair);
+    ZELVANE_SYSTEM_FUNCTION(bcrypt, BCryptDestroyKey);
+    ZELVANE_SYSTEM_FUNCTION(bcrypt, BCryptVerifySignature);
+    ZELVANE_SYSTEM_FUNCTION(crypt32, CryptStringToBinaryA);
+};
+
+#undef ZELVANE_SYSTEM_FUNCTION
+
+// Loaded on first use, by whichever thread comes first, and kept until the program ends.
+const SystemCrypto& Api() {
+    static const SystemCrypto api;
+    return api;
+}
 
 // Returned for a signature that does not match; ntstatus.h clashes with windows.h.
 constexpr NTSTATUS kInvalidSignature = static_cast<NTSTATUS>(0xC000A000);
@@ -34,11 +63,15 @@ constexpr std::array<BYTE, 27> kP256KeyInfoStart = {
     0x30, 0x59, 0x30, 0x13, 0x06, 0x07, 0x2A, 0x86, 0x48, 0xCE, 0x3D, 0x02, 0x01, 0x06,
     0x08, 0x2A, 0x86, 0x48, 0xCE, 0x3D, 0x03, 0x01, 0x07, 0x03, 0x42, 0x00, 0x04};
 
-void CloseAlgorithm(BCRYPT_ALG_HANDLE algorithm) { ::BCryptCloseAlgorithmProvider(algorithm, 0); }
+void CloseAlgorithm(BCRYPT_ALG_HANDLE algorithm) {
+    Api().BCryptCloseAlgorithmProvider(algorithm, 0);
+}
+void DestroyHash(BCRYPT_HASH_HANDLE hash) { Api().BCryptDestroyHash(hash); }
+void DestroyKey(BCRYPT_KEY_HANDLE key) { Api().BCryptDestroyKey(key); }
 
 using Algorithm = UniqueResource<NullableTraits<BCRYPT_ALG_HANDLE, &CloseAlgorithm>>;
-using Hash = UniqueResource<NullableTraits<BCRYPT_HASH_HANDLE, &::BCryptDestroyHash>>;
-using Key = UniqueResource<NullableTraits<BCRYPT_KEY_HANDLE, &::BCryptDestroyKey>>;
+using Hash = UniqueResource<NullableTraits<BCRYPT_HASH_HANDLE, &DestroyHash>>;
+using Key = UniqueResource<NullableTraits<BCRYPT_KEY_HANDLE, &DestroyKey>>;
 
 void Check(NTSTATUS status, const char* call) {
     if (BCRYPT_SUCCESS(status)) return;
@@ -50,7 +83,8 @@ void Check(NTSTATUS status, const char* call) {
 
 Algorithm OpenAlgorithm(const wchar_t* id) {
     BCRYPT_ALG_HANDLE algorithm = nullptr;
-    Check(::BCryptOpenAlgorithmProvider(&algorithm, id, nullptr, 0), "BCryptOpenAlgorithmProvider");
+    Check(Api().BCryptOpenAlgorithmProvider(&algorithm, id, nullptr, 0),
+          "BCryptOpenAlgorithmProvider");
     return Algorithm(algorithm);
 }
 
@@ -59,7 +93,7 @@ class CngSha256 final : public Sha256 {
     CngSha256() {
         BCRYPT_HASH_HANDLE hash = nullptr;
         // No hash object buffer: since Windows 7 CNG keeps the object itself.
-        Check(::BCryptCreateHash(algorithm_.Get(), &hash, nullptr, 0, nullptr, 0, 0),
+        Check(Api().BCryptCreateHash(algorithm_.Get(), &hash, nullptr, 0, nullptr, 0, 0),
               "BCryptCreateHash");
         hash_.Reset(hash);
     }
@@ -69,7 +103,7 @@ class CngSha256 final : public Sha256 {
             const std::size_t piece = std::min<std::size_t>(bytes.size(), ULONG_MAX);
             // CNG's input parameter is not const, but it only reads it.
             auto* data = const_cast<UCHAR*>(reinterpret_cast<const UCHAR*>(bytes.data()));
-            Check(::BCryptHashData(hash_.Get(), data, static_cast<ULONG>(piece), 0),
+            Check(Api().BCryptHashData(hash_.Get(), data, static_cast<ULONG>(piece), 0),
                   "BCryptHashData");
             bytes = bytes.subspan(piece);
         }
@@ -77,8 +111,8 @@ class CngSha256 final : public Sha256 {
 
     Sha256Digest Finish() override {
         Sha256Digest digest{};
-        Check(::BCryptFinishHash(hash_.Get(), reinterpret_cast<UCHAR*>(digest.data()),
-                                 static_cast<ULONG>(digest.size()), 0),
+        Check(Api().BCryptFinishHash(hash_.Get(), reinterpret_cast<UCHAR*>(digest.data()),
+                                     static_cast<ULONG>(digest.size()), 0),
               "BCryptFinishHash");
         return digest;
     }
@@ -93,13 +127,13 @@ std::vector<BYTE> DerOfPem(std::string_view pem) {
     if (pem.size() > std::numeric_limits<DWORD>::max()) throw std::runtime_error(kNotPem);
     const auto length = static_cast<DWORD>(pem.size());
     DWORD size = 0;
-    if (!::CryptStringToBinaryA(pem.data(), length, CRYPT_STRING_BASE64HEADER, nullptr, &size,
-                                nullptr, nullptr)) {
+    if (!Api().CryptStringToBinaryA(pem.data(), length, CRYPT_STRING_BASE64HEADER, nullptr, &size,
+                                    nullptr, nullptr)) {
         throw std::runtime_error(kNotPem);
     }
     std::vector<BYTE> der(size);
-    if (!::CryptStringToBinaryA(pem.data(), length, CRYPT_STRING_BASE64HEADER, der.data(), &size,
-                                nullptr, nullptr)) {
+    if (!Api().CryptStringToBinaryA(pem.data(), length, CRYPT_STRING_BASE64HEADER, der.data(),
+                                    &size, nullptr, nullptr)) {
         throw std::runtime_error(kNotPem);
     }
     der.resize(size);
@@ -121,8 +155,9 @@ Key ImportPublicKey(BCRYPT_ALG_HANDLE ecdsa, std::string_view pem) {
     std::copy(der.end() - static_cast<std::ptrdiff_t>(blob.point.size()), der.end(),
               blob.point.begin());
     BCRYPT_KEY_HANDLE key = nullptr;
-    const NTSTATUS status = ::BCryptImportKeyPair(ecdsa, nullptr, BCRYPT_ECCPUBLIC_BLOB, &key,
-                                                  reinterpret_cast<UCHAR*>(&blob), sizeof blob, 0);
+    const NTSTATUS status =
+        Api().BCryptImportKeyPair(ecdsa, nullptr, BCRYPT_ECCPUBLIC_BLOB, &key,
+                                  reinterpret_cast<UCHAR*>(&blob), sizeof blob, 0);
     if (!BCRYPT_SUCCESS(status)) throw std::runtime_error("the public key is no point of P-256");
     return Key(key);
 }
@@ -172,7 +207,7 @@ bool VerifySignature(std::string_view publicKeyPem, std::span<const std::byte> m
     const std::unique_ptr<Sha256> sha256 = NewSha256();
     sha256->Update(message);
     Sha256Digest digest = sha256->Finish();
-    const NTSTATUS status = ::BCryptVerifySignature(
+    const NTSTATUS status = Api().BCryptVerifySignature(
         key.Get(), nullptr, reinterpret_cast<UCHAR*>(digest.data()),
         static_cast<ULONG>(digest.size()), raw->data(), static_cast<ULONG>(raw->size()), 0);
     if (status == kInvalidSignature) return false;
