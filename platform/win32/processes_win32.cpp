@@ -1,8 +1,8 @@
 #include <algorithm>
-#include <vector>
 
 #include "zelvane/platform/processes.h"
 #include "zelvane/win32/command_line.h"
+#include "zelvane/win32/system_library.h"
 #include "zelvane/win32/text.h"
 #include "zelvane/win32/unique_handle.h"
 #include "zelvane/win32/windows.h"
@@ -16,38 +16,30 @@ using win32::UniqueHandle;
 // differs on Vista and later (0x1FFFFF); this value means the same on every Windows.
 constexpr DWORD kAllProcessAccess = 0x1F0FFF;
 
-std::wstring SystemFolder() {
-    std::vector<wchar_t> buffer(MAX_PATH);
-    const UINT length = ::GetSystemDirectoryW(buffer.data(), static_cast<UINT>(buffer.size()));
-    if (length == 0 || length >= buffer.size()) {
-        win32::ThrowLastError("cannot find", "the system folder");
-    }
-    return std::wstring(buffer.data(), length);
-}
-
 // A bare name is one of the system's own tools, taken from the system folder only: a program of
 // that name planted in the package folder or the current folder must never run.
 std::wstring ProgramPath(const std::string& program) {
     std::wstring wide = win32::Wide(program);
     if (wide.find_first_of(L"\\/") != std::wstring::npos) return wide;
-    return SystemFolder() + L"\\" + wide;
+    return win32::SystemFolder() + L"\\" + wide;
 }
 
 class WindowsProcessHandle final : public ProcessHandle {
   public:
     explicit WindowsProcessHandle(UniqueHandle process) : process_(std::move(process)) {}
 
-    std::optional<int> WaitForExit(std::chrono::milliseconds bound) override {
+    ProgramWait WaitForExit(std::chrono::milliseconds bound) override {
         // INFINITE would be a wait without bound.
         const auto wait =
             std::clamp<std::chrono::milliseconds::rep>(bound.count(), 0, INFINITE - 1);
-        if (::WaitForSingleObject(process_.Get(), static_cast<DWORD>(wait)) != WAIT_OBJECT_0) {
-            return std::nullopt;
-        }
+        const DWORD waited = ::WaitForSingleObject(process_.Get(), static_cast<DWORD>(wait));
+        if (waited == WAIT_TIMEOUT) return {WaitEnd::StillRunning};
         DWORD code = 0;
-        if (!::GetExitCodeProcess(process_.Get(), &code)) return std::nullopt;
+        if (waited != WAIT_OBJECT_0 || !::GetExitCodeProcess(process_.Get(), &code)) {
+            return {WaitEnd::ResultUnknown};
+        }
         // A crash's code, such as 0xC0000005, comes out negative.
-        return static_cast<int>(code);
+        return {WaitEnd::Exited, static_cast<int>(code)};
     }
 
   private:

@@ -13,7 +13,8 @@ using namespace std::chrono_literals;
 TEST(StartProgram, TheWindowStyleReachesTheProgramAndItsExitCodeComesBack) {
     for (const auto style : {WindowStyle::MinimizedWithFocus, WindowStyle::NormalWithoutFocus}) {
         const auto id = SystemProcesses().Start({ZELVANE_STARTUP_PROBE, {}, style});
-        EXPECT_EQ(WaitOnProgram(SystemProcesses(), id), static_cast<int>(style));
+        EXPECT_EQ(WaitOnProgram(SystemProcesses(), id),
+                  (ProgramWait{WaitEnd::Exited, static_cast<int>(style)}));
     }
 }
 
@@ -31,8 +32,9 @@ TEST(StartProgram, ArgumentsArriveIntactAndTheWaitIsBounded) {
     const auto process =
         SystemProcesses().Open(SystemProcesses().Start({test::PathText(program), arguments}));
     ASSERT_NE(process, nullptr);
-    EXPECT_EQ(process->WaitForExit(200ms), std::nullopt) << "while the program runs";
-    EXPECT_EQ(process->WaitForExit(60s), 0);
+    EXPECT_EQ(process->WaitForExit(200ms), ProgramWait{WaitEnd::StillRunning})
+        << "while the program runs";
+    EXPECT_EQ(process->WaitForExit(60s), (ProgramWait{WaitEnd::Exited, 0}));
     const auto records = test::ReadRecords(temp / "log");
     EXPECT_EQ(records.at(0).program, "Rec ord.exe");
     EXPECT_EQ(records.at(0).arguments, arguments);
