@@ -1,5 +1,7 @@
 #include <algorithm>
+#include <array>
 #include <cstdint>
+#include <cstring>
 #include <stdexcept>
 #include <vector>
 
@@ -21,6 +23,9 @@ constexpr DWORD kLargestTransfer = 1u << 30;
 // and that a replaced file keeps.
 constexpr DWORD kHiddenOrSystem = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 constexpr DWORD kFolderLink = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// A folder open without delete sharing can be neither renamed nor replaced by a link.
+constexpr DWORD kShareAllButDelete = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
 DWORD TransferSize(std::size_t size) {
     return static_cast<DWORD>(std::min<std::size_t>(size, kLargestTransfer));
@@ -55,32 +60,6 @@ class WindowsReadableFile final : public ReadableFile {
     std::string path_;
 };
 
-class WindowsWritableFile final : public WritableFile {
-  public:
-    WindowsWritableFile(UniqueHandle file, std::string path)
-        : file_(std::move(file)), path_(std::move(path)) {}
-
-    void Write(std::span<const std::byte> bytes) override {
-        while (!bytes.empty()) {
-            DWORD put = 0;
-            if (!::WriteFile(file_.Get(), bytes.data(), TransferSize(bytes.size()), &put,
-                             nullptr)) {
-                ThrowLastError("cannot write", path_);
-            }
-            bytes = bytes.subspan(put);
-        }
-    }
-
-    void Finish() override {
-        if (!::FlushFileBuffers(file_.Get())) ThrowLastError("cannot write", path_);
-        if (!::CloseHandle(file_.Release())) ThrowLastError("cannot close", path_);
-    }
-
-  private:
-    UniqueHandle file_;
-    std::string path_;
-};
-
 // Calls a Get...W function that fills a buffer and answers the length it needs when too small.
 template <typename Fill>
 std::wstring FilledBuffer(Fill fill, const char* action, const std::string& path) {
@@ -98,7 +77,8 @@ std::wstring WithSeparator(std::wstring path) {
     return path;
 }
 
-// Windows compares file names without regard to case; so do the checks here.
+// Windows mostly compares file names without regard to case; the lock's name does too, so that
+// every spelling of a folder takes the same lock.
 std::wstring Upper(const std::wstring& text) {
     std::wstring upper(text.size(), L'\0');
     ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, text.c_str(),
@@ -107,10 +87,10 @@ std::wstring Upper(const std::wstring& text) {
     return upper;
 }
 
-// Opens a folder, following every link on the way, to look at it only.
-UniqueHandle OpenFolderHandle(const std::wstring& path, DWORD share) {
+// Opens a folder to look at it only, following every link on the way unless flags say otherwise.
+UniqueHandle OpenFolderHandle(const std::wstring& path, DWORD share, DWORD flags = 0) {
     return UniqueHandle(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, share, nullptr,
-                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr));
 }
 
 DWORD AttributesOf(HANDLE file, const std::string& path) {
@@ -133,6 +113,49 @@ std::wstring FinalPath(HANDLE folder, const std::string& path) {
     return WithSeparator(std::move(final));
 }
 
+// What tells a file or folder from every other, whatever the case rules of its name: its volume
+// and its id there.
+struct FileIdentity {
+    bool full = false;  // the 128-bit id, rather than the older 64-bit index
+    ULONGLONG volume = 0;
+    std::array<BYTE, 16> id{};
+
+    bool operator==(const FileIdentity&) const = default;
+};
+
+// Windows 8 added the 128-bit ids that ReFS needs; the SDK declares them only from Windows 8 on.
+constexpr auto kFileIdInfo = static_cast<FILE_INFO_BY_HANDLE_CLASS>(18);
+struct FileIdInfo {
+    ULONGLONG volumeSerialNumber;
+    std::array<BYTE, 16> fileId;
+};
+
+// Windows 7 refuses that class; there the 64-bit index serves, which is unique on NTFS.
+FileIdentity IdentityOf(HANDLE file, const std::string& path) {
+    FileIdentity identity;
+    FileIdInfo info{};
+    if (::GetFileInformationByHandleEx(file, kFileIdInfo, &info, sizeof info)) {
+        identity.full = true;
+        identity.volume = info.volumeSerialNumber;
+        identity.id = info.fileId;
+        return identity;
+    }
+    BY_HANDLE_FILE_INFORMATION older{};
+    if (!::GetFileInformationByHandle(file, &older)) ThrowLastError("cannot look at", path);
+    identity.volume = older.dwVolumeSerialNumber;
+    const ULONGLONG index = (ULONGLONG{older.nFileIndexHigh} << 32) | older.nFileIndexLow;
+    std::memcpy(identity.id.data(), &index, sizeof index);
+    return identity;
+}
+
+// For a folder's resolved path, which ends with a separator: its depth, and the folder above it.
+std::size_t DepthOf(const std::wstring& folder) {
+    return static_cast<std::size_t>(std::count(folder.begin(), folder.end(), L'\\'));
+}
+std::wstring ParentOf(const std::wstring& folder) {
+    return folder.substr(0, folder.rfind(L'\\', folder.size() - 2) + 1);
+}
+
 // Given back when the folder is closed. A run that is killed holds it no longer either: the system
 // closes its handle, and the semaphore goes with the last one.
 void GiveBack(HANDLE lock) {
@@ -140,6 +163,76 @@ void GiveBack(HANDLE lock) {
     ::CloseHandle(lock);
 }
 using HeldLock = UniqueResource<NullableTraits<HANDLE, &GiveBack>>;
+
+// The last part of a name given to a Folder.
+std::string LeafOf(const std::string& name) { return name.substr(name.rfind('\\') + 1); }
+
+// A folder of the install, held open for as long as names in it are used, and where it lies.
+struct Reached {
+    UniqueHandle folder;
+    std::wstring path;  // resolved, with a separator at its end
+
+    std::wstring PathOf(const std::string& name) const { return path + Wide(LeafOf(name)); }
+};
+
+// The partial file and its folder stay open until the file takes its target's place: nobody can
+// rename the folder or put a link in its place meanwhile, nor open the file.
+class WindowsStagedFile final : public StagedFile {
+  public:
+    WindowsStagedFile(UniqueHandle folder, UniqueHandle file, std::wstring partial,
+                      std::wstring target, std::string partialShown, std::string targetShown)
+        : folder_(std::move(folder)),
+          file_(std::move(file)),
+          partial_(std::move(partial)),
+          target_(std::move(target)),
+          partialShown_(std::move(partialShown)),
+          targetShown_(std::move(targetShown)) {}
+    WindowsStagedFile(const WindowsStagedFile&) = delete;
+    WindowsStagedFile& operator=(const WindowsStagedFile&) = delete;
+
+    ~WindowsStagedFile() override {
+        if (committed_) return;
+        file_.Reset();
+        // Left behind only when that fails too; the next run removes it.
+        ::DeleteFileW(partial_.c_str());
+    }
+
+    void Write(std::span<const std::byte> bytes) override {
+        while (!bytes.empty()) {
+            DWORD put = 0;
+            if (!::WriteFile(file_.Get(), bytes.data(), TransferSize(bytes.size()), &put,
+                             nullptr)) {
+                ThrowLastError("cannot write", partialShown_);
+            }
+            bytes = bytes.subspan(put);
+        }
+    }
+
+    // The product file keeps its hidden and system attributes; a file open without delete
+    // sharing (a running program) makes the rename fail.
+    void Commit() override {
+        if (!::FlushFileBuffers(file_.Get())) ThrowLastError("cannot write", partialShown_);
+        if (!::CloseHandle(file_.Release())) ThrowLastError("cannot close", partialShown_);
+        const DWORD attributes = ::GetFileAttributesW(target_.c_str());
+        const DWORD keep = attributes == INVALID_FILE_ATTRIBUTES ? 0 : attributes & kHiddenOrSystem;
+        // Only now that the new file is complete may it become hidden or a system file.
+        if (keep != 0 && !::SetFileAttributesW(partial_.c_str(), keep)) {
+            ThrowLastError("cannot set the attributes of", partialShown_);
+        }
+        if (!::MoveFileExW(partial_.c_str(), target_.c_str(),
+                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            ThrowLastError("cannot replace", targetShown_);
+        }
+        committed_ = true;
+    }
+
+  private:
+    UniqueHandle folder_;  // first, so that it is closed last
+    UniqueHandle file_;
+    std::wstring partial_, target_;
+    std::string partialShown_, targetShown_;  // for messages
+    bool committed_ = false;
+};
 
 // A name for the folder that every run on this computer derives alike, whatever the spelling of
 // the path it was given.
@@ -155,8 +248,11 @@ std::wstring LockName(const std::wstring& finalPath) {
 
 class WindowsFolder final : public Folder {
   public:
-    WindowsFolder(std::string path, std::wstring finalPath)
-        : path_(std::move(path)), finalPath_(std::move(finalPath)), upperPath_(Upper(finalPath_)) {}
+    WindowsFolder(std::string path, std::wstring finalPath, FileIdentity identity)
+        : path_(std::move(path)),
+          finalPath_(std::move(finalPath)),
+          depth_(DepthOf(finalPath_)),
+          identity_(identity) {}
 
     // A named semaphore of one, rather than a mutex: a mutex lets the thread that holds it take it
     // again, so a second Folder of the same thread would get in, and only that thread may give it
@@ -177,8 +273,8 @@ class WindowsFolder final : public Folder {
     }
 
     bool IsOrdinaryFile(const std::string& name) override {
-        const std::wstring path = PathOf(name);
-        const DWORD attributes = ::GetFileAttributesW(path.c_str());
+        const Reached folder = Reach(name);
+        const DWORD attributes = ::GetFileAttributesW(folder.PathOf(name).c_str());
         if (attributes != INVALID_FILE_ATTRIBUTES) {
             return (attributes & (FILE_ATTRIBUTE_DIRECTORY | kHiddenOrSystem)) == 0;
         }
@@ -186,21 +282,32 @@ class WindowsFolder final : public Folder {
         Fail("cannot look for", name);
     }
 
-    std::unique_ptr<WritableFile> CreateNew(const std::string& name) override {
-        const std::wstring path = PathOf(name);
+    // A read-only product file is refused, as deleting it would be.
+    std::unique_ptr<StagedFile> Stage(const std::string& partial,
+                                      const std::string& target) override {
+        Reached folder = Reach(target);
+        std::wstring targetPath = folder.PathOf(target);
+        const DWORD attributes = ::GetFileAttributesW(targetPath.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+            ThrowError(ERROR_ACCESS_DENIED, "cannot replace the read-only file", path_ + target);
+        }
+        std::wstring path = folder.PathOf(partial);
         UniqueHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT,
                                         nullptr));
         if (file.Valid()) {
-            return std::make_unique<WindowsWritableFile>(std::move(file), path_ + name);
+            return std::make_unique<WindowsStagedFile>(std::move(folder.folder), std::move(file),
+                                                       std::move(path), std::move(targetPath),
+                                                       path_ + partial, path_ + target);
         }
         const DWORD error = ::GetLastError();
         if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) return nullptr;
-        ThrowError(error, "cannot create", path_ + name);
+        ThrowError(error, "cannot create", path_ + partial);
     }
 
     void Remove(const std::string& name) override {
-        const std::wstring path = PathOf(name);
+        const Reached folder = Reach(name);
+        const std::wstring path = folder.PathOf(name);
         const DWORD attributes = ::GetFileAttributesW(path.c_str());
         if (attributes == INVALID_FILE_ATTRIBUTES) {
             if (IsMissing(::GetLastError())) return;
@@ -217,53 +324,38 @@ class WindowsFolder final : public Folder {
         if (!removed && !IsMissing(::GetLastError())) Fail("cannot delete", name);
     }
 
-    // A read-only product file is refused, as deleting it would be. Any other existing file,
-    // hidden and system ones included, takes the new content in one rename and keeps its
-    // attributes; a file open without delete sharing (a running program) makes the rename fail.
-    void Replace(const std::string& from, const std::string& to) override {
-        const std::wstring target = PathOf(to);
-        const DWORD attributes = ::GetFileAttributesW(target.c_str());
-        const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
-        if (exists && (attributes & FILE_ATTRIBUTE_READONLY)) {
-            ThrowError(ERROR_ACCESS_DENIED, "cannot replace the read-only file", path_ + to);
-        }
-        const DWORD keep = exists ? attributes & kHiddenOrSystem : 0;
-        const std::wstring source = PathOf(from);
-        // Only now that the new file is complete may it become hidden or a system file.
-        if (keep != 0 && !::SetFileAttributesW(source.c_str(), keep)) {
-            Fail("cannot set the attributes of", from);
-        }
-        if (!::MoveFileExW(source.c_str(), target.c_str(),
-                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-            Fail("cannot replace", to);
-        }
-    }
-
   private:
-    // The name's path in its folder, once that folder is found to lie beneath the install folder.
-    std::wstring PathOf(const std::string& name) {
+    // The name's folder, held open while the name is used, once it is found to lie beneath the
+    // install folder; nothing stays open once the caller is done with it.
+    Reached Reach(const std::string& name) const {
         const auto slash = name.rfind('\\');
         const std::string parent = slash == std::string::npos ? "" : name.substr(0, slash);
-        // Entries of one folder follow each other in a package: keep the last folder open.
-        if (parent != heldName_ || !held_.Valid()) Hold(parent);
-        return heldPath_ + Wide(slash == std::string::npos ? name : name.substr(slash + 1));
-    }
-
-    // Opens the folder without delete sharing, so that nobody can rename it or put a link in its
-    // place while names in it are created and replaced.
-    void Hold(const std::string& parent) {
-        held_.Reset();
         const std::wstring path = finalPath_ + Wide(parent);
-        UniqueHandle folder = OpenFolderHandle(path, FILE_SHARE_READ | FILE_SHARE_WRITE);
+        UniqueHandle folder = OpenFolderHandle(path, kShareAllButDelete);
         if (!folder.Valid()) Fail("cannot open the folder", parent);
         std::wstring resolved = FinalPath(folder.Get(), path_ + parent);
-        if (!Upper(resolved).starts_with(upperPath_)) {
+        if (!LiesBeneath(folder.Get(), resolved, path_ + parent)) {
             throw std::runtime_error("the folder \"" + path_ + parent +
                                      "\" leads outside the install folder");
         }
-        held_ = std::move(folder);
-        heldName_ = parent;
-        heldPath_ = std::move(resolved);
+        return {std::move(folder), std::move(resolved)};
+    }
+
+    // Decided by identity rather than by the path's text: where names keep their case (Wine's
+    // drives, folders made case-sensitive), "Install" beside "install" is another folder. The
+    // install folder is the ancestor at its own depth, if any is.
+    bool LiesBeneath(HANDLE folder, std::wstring resolved, const std::string& shown) const {
+        if (IdentityOf(folder, shown) == identity_) return true;
+        while (DepthOf(resolved) > depth_) {
+            resolved = ParentOf(resolved);
+            const std::string ancestor = win32::Utf8(resolved);
+            // The folder of that name itself, not where a link put in its place since leads.
+            const UniqueHandle opened =
+                OpenFolderHandle(resolved, kShareAll, FILE_FLAG_OPEN_REPARSE_POINT);
+            if (!opened.Valid()) ThrowLastError("cannot open the folder", ancestor);
+            if (IdentityOf(opened.Get(), ancestor) == identity_) return true;
+        }
+        return false;
     }
 
     [[noreturn]] void Fail(const char* action, const std::string& name) const {
@@ -273,11 +365,9 @@ class WindowsFolder final : public Folder {
 
     std::string path_;        // as the user gave it, for messages
     std::wstring finalPath_;  // where it lies, every link resolved
-    std::wstring upperPath_;
+    std::size_t depth_;
+    FileIdentity identity_;
     HeldLock lock_;
-    std::string heldName_;
-    std::wstring heldPath_;
-    UniqueHandle held_;
 };
 
 class WindowsFileSystem final : public FileSystem {
@@ -292,15 +382,15 @@ class WindowsFileSystem final : public FileSystem {
 
     std::unique_ptr<Folder> OpenFolder(const std::string& path) override {
         const std::wstring wide = Wide(path);
-        const UniqueHandle folder =
-            OpenFolderHandle(wide, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+        const UniqueHandle folder = OpenFolderHandle(wide, kShareAll);
         if (!folder.Valid()) {
             if (IsMissing(::GetLastError())) return nullptr;
             ThrowLastError("cannot open", path);
         }
         if ((AttributesOf(folder.Get(), path) & FILE_ATTRIBUTE_DIRECTORY) == 0) return nullptr;
         return std::make_unique<WindowsFolder>(path.ends_with('\\') ? path : path + '\\',
-                                               FinalPath(folder.Get(), path));
+                                               FinalPath(folder.Get(), path),
+                                               IdentityOf(folder.Get(), path));
     }
 
     // Opened with backup semantics, a folder opens too, and is refused like a device or a pipe.

@@ -1,6 +1,10 @@
 // The file operations on the Windows API: links, attributes, sharing, devices and the lock.
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cstdint>
+#include <string_view>
+
 #include "test_support.h"
 #include "zelvane/engine/copy.h"
 #include "zelvane/engine/paths.h"
@@ -24,12 +28,14 @@ void RunBeside(const fs::path& path, const std::string& tool, std::vector<std::s
     const test::ScopedCurrentFolder current(path.parent_path());
     arguments.push_back(path.filename().string());
     SystemProcesses().Start({"Z:\\bin\\" + tool, std::move(arguments)});
-    const bool made = tool == "ln";
+    const bool made = tool != "rm";
     for (int i = 0; i < 100 && (Attributes(path) != INVALID_FILE_ATTRIBUTES) != made; ++i)
         ::Sleep(50);
 }
 
 void Link(const fs::path& link, const char* target) { RunBeside(link, "ln", {"-s", target}); }
+// Wine would take a name that differs from an existing one in case alone for that one.
+void MakeFolder(const fs::path& folder) { RunBeside(folder, "mkdir", {}); }
 
 // A temporary folder whose links go with it.
 struct LinkFolder : test::TempFolder {
@@ -60,6 +66,13 @@ const HostileCase kHostileCases[] = {
      [](Scene& s) { Link(s.install / "Help\\up", "../../outside"); }},
     {"LinkStayingInside", "Docs\\page.html", "pkg", "", "Help\\page.html",
      [](Scene& s) { Link(s.install / "Docs", "Help"); }},
+    // Wine's drives keep the case of names, as folders made case-sensitive on Windows do.
+    {"LinkToASiblingNamedAlikeButForCase", "sub2\\x", "pkg", "sub2\" leads outside the install", "",
+     [](Scene& s) {
+         s.outside = s.install.parent_path() / "INSTALL";
+         MakeFolder(s.outside);
+         Link(s.install / "sub2", "../INSTALL");
+     }},
     {"HiddenSystemProductFile", "engine.exe", "pkg", "", "engine.exe",
      [](Scene& s) { s.Put("engine.exe", kHiddenOrSystem); }},
     {"ReadOnlyProductFile", "engine.exe", "pkg", "cannot replace the read-only file", "",
@@ -117,6 +130,33 @@ TEST(WindowsFolder, ASecondRunIsLockedOutUntilTheFirstEnds) {
     EXPECT_FALSE(second->TryLock()) << "the same folder, spelt another way";
     first.reset();
     EXPECT_TRUE(second->TryLock());
+}
+
+// Wine renames a folder whatever handles are open on it, so a test looks for them as well: whether
+// any handle of this process is open on a file or folder whose path holds `part`.
+bool HandleOpenInto(const std::wstring& part) {
+    for (std::uintptr_t value = 4; value < 0x10000; value += 4) {
+        const auto handle = reinterpret_cast<HANDLE>(value);
+        std::array<wchar_t, 1024> path{};
+        // Files and folders only: asking a pipe for its path can block.
+        if (::GetFileType(handle) == FILE_TYPE_DISK &&
+            ::GetFinalPathNameByHandleW(handle, path.data(), path.size(), 0) < path.size() &&
+            std::wstring_view(path.data()).find(part) != std::wstring_view::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The product's own programs run once the copy is done, and may rename or remove its folders.
+TEST(WindowsFolder, HoldsNoFolderOnceACopyIsDone) {
+    test::TempFolder temp;
+    fs::create_directories(temp / "install\\Sub");
+    test::WriteFile(temp / "pkg", test::Scramble("new"));
+    const auto install = SystemFileSystem().OpenFolder(test::PathText(temp / "install"));
+    CopyEncryptedFile(SystemFileSystem(), *install, test::PathText(temp / "pkg"), "Sub\\x");
+    EXPECT_TRUE(::MoveFileW((temp / "install\\Sub").c_str(), (temp / "install\\Moved").c_str()));
+    EXPECT_FALSE(HandleOpenInto(temp.Path().filename().wstring()));
 }
 
 }  // namespace
