@@ -108,21 +108,34 @@ full_update() {
 }
 
 # The package of full_update signed on Linux by OpenSSL: the Windows build verifies it, and a
-# package file changed after signing fails its entry.
+# package file changed after signing fails its entry. The command-line updater runs from the
+# package folder, as users are told to start it, among DLLs planted there under the names of
+# DLLs that it or the system's DLLs load, which Wine is told to prefer there as Windows would:
+# none may load. Wine's user32 loads imm32 by name once crypt32 brings it in. (It also loads
+# version and uxtheme before a program runs a line, which Windows' does not, so the window is
+# left out.)
 signed_update() {
     make_install
     (cd "$work" && openssl ecparam -name prime256v1 -genkey -noout -out vendor.pem &&
         openssl pkey -in vendor.pem -pubout -out vendor.pub && openssl dgst -sha256 -sign \
         vendor.pem -out package/Package.manifest.sig package/Package.manifest) || fail "openssl"
+    cp "$build/bin/zelvane-updater-cli.exe" "$work/package"
+    local planted=(bcrypt crypt32 version uxtheme dwmapi cryptbase imm32)
+    for dll in "${planted[@]}"; do cp "$build/tests/planted.dll" "$work/package/$dll.dll"; done
     for expected in 0 2; do
         local status=0
-        (cd "$work/package" && "$wine" "$build/bin/zelvane-updater-cli.exe" --silent \
-            --public-key ../vendor.pub 'C:\Program Files\Zelvane' >"$work/cli.txt") || status=$?
+        # A planted DLL that is called may crash the updater into Wine's debugger, which waits.
+        (cd "$work/package" && WINEDLLOVERRIDES="$(IFS=,; echo "${planted[*]}")=n,b" timeout 120 \
+            "$wine" zelvane-updater-cli.exe --silent --public-key ../vendor.pub \
+            'C:\Program Files\Zelvane' >"$work/cli.txt") || status=$?
+        ! compgen -G "$work/package/*.loaded" >/dev/null ||
+            fail "planted DLLs were loaded: $(cd "$work/package" && echo *.loaded)"
         ((status == expected)) || fail "signed package: exit $status, $(cat "$work/cli.txt")"
         printf x >>"$work/package/file00000.bin"
     done
     grep -q "engine.exe: it does not match the package manifest" "$work/cli.txt" ||
         fail "the changed file: $(cat "$work/cli.txt")"
+    rm "$work/package/"*.dll "$work/package/zelvane-updater-cli.exe"
 }
 
 missing_ninth_marker() {
