@@ -17,6 +17,7 @@
 #include "zelvane/engine/paths.h"
 #include "zelvane/platform/crypto.h"
 #include "zelvane/platform/signing.h"
+#include "zelvane/platform/startup.h"
 
 namespace fs = std::filesystem;
 
@@ -414,6 +415,12 @@ int Run(const Arguments& arguments) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    try {
+        zelvane::PrepareProcess();
+    } catch (const std::exception& error) {
+        std::cerr << "zelvane-pack: " << error.what() << "\n";
+        return kExitProblems;
+    }
     const std::vector<std::string> args(argv + 1, argv + argc);
     if (std::ranges::any_of(
             args, [](const std::string& arg) { return arg == "--help" || arg == "-h"; })) {

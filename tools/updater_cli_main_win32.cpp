@@ -6,14 +6,14 @@
 #include <system_error>
 #include <vector>
 
-#include "zelvane/win32/system_library.h"
+#include "zelvane/platform/startup.h"
 #include "zelvane/win32/text.h"
 
 int UpdaterCliMain(int argc, char** argv);  // updater_cli.cpp
 
 int wmain(int argc, wchar_t** wideArgv) {
     try {
-        zelvane::win32::LoadDllsFromSystemFolderOnly();
+        zelvane::PrepareProcess();
     } catch (const std::system_error& error) {
         std::cout << "The updater cannot start: " << error.what() << std::endl;
         return 3;  // stopped before anything was written

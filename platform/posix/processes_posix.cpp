@@ -1,5 +1,4 @@
 #include <poll.h>
-#include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -130,10 +129,6 @@ class PosixProcessHandle final : public ProcessHandle {
 
 class PosixProcesses final : public Processes {
   public:
-    // A parent that ignores SIGCHLD passes that on through exec, and the kernel would then collect
-    // every child itself, so that no exit code could ever be read.
-    PosixProcesses() { ::signal(SIGCHLD, SIG_DFL); }
-
     std::int32_t Start(const ProgramLaunch& launch) override {
         // Window styles have no meaning for a POSIX program; the program starts as it is.
         const std::string path = ResolveProgram(launch.program);

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "zelvane/platform/startup.h"
 #include "zelvane/win32/text.h"
 
 namespace zelvane::win32 {
@@ -13,15 +14,23 @@ std::wstring SystemFolder() {
     return std::wstring(buffer.data(), length);
 }
 
-void LoadDllsFromSystemFolderOnly() {
+}  // namespace zelvane::win32
+
+namespace zelvane {
+
+void PrepareProcess() {
     // Windows 7 without its update KB2533623 lacks it; there SystemLibrary loads each DLL by its
     // full path instead.
     const auto restrict = reinterpret_cast<BOOL(WINAPI*)(DWORD)>(reinterpret_cast<void (*)()>(
         ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
     if (restrict && !restrict(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
-        ThrowLastError("cannot limit the DLL search to", "the system folder");
+        win32::ThrowLastError("cannot limit the DLL search to", "the system folder");
     }
 }
+
+}  // namespace zelvane
+
+namespace zelvane::win32 {
 
 SystemLibrary::SystemLibrary(const wchar_t* name) : path_(SystemFolder() + L'\\' + name) {
     // The DLLs it imports come from the system folder too; where Windows does not know that

@@ -7,8 +7,10 @@
 #include "xp_look.h"
 #include "zelvane/platform/files.h"
 #include "zelvane/platform/processes.h"
+#include "zelvane/platform/startup.h"
 
 int main(int argc, char** argv) {
+    zelvane::PrepareProcess();
     QApplication application(argc, argv);
     try {
         zelvane::ui::Form1 form(zelvane::SystemFileSystem(), zelvane::SystemProcesses());

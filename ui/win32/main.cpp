@@ -3,7 +3,7 @@
 
 #include "common_controls.h"
 #include "form1.h"
-#include "zelvane/win32/system_library.h"
+#include "zelvane/platform/startup.h"
 #include "zelvane/win32/text.h"
 
 namespace {
@@ -24,7 +24,7 @@ int RunUntilClosed(zelvane::ui::Form1& form) {
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     try {
-        zelvane::win32::LoadDllsFromSystemFolderOnly();
+        zelvane::PrepareProcess();
         const INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX),
                                             ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
         ::InitCommonControlsEx(&controls);

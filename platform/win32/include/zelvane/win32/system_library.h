@@ -10,11 +10,6 @@ namespace zelvane::win32 {
 // Windows' own folder of system programs and DLLs, such as C:\Windows\System32.
 std::wstring SystemFolder();
 
-// From here on, DLLs that this process or the system's DLLs load by name come from the system
-// folder only: never from the program's own folder, where the updater is started among the files
-// of a downloaded package, nor from the current folder. Called first thing in every program.
-void LoadDllsFromSystemFolderOnly();
-
 // A DLL of the system folder, loaded at run time and freed when destroyed. Imported by name, a
 // DLL that is not one of Windows' known DLLs would be looked for in the program's folder first.
 class SystemLibrary {
