@@ -127,15 +127,17 @@ TEST_F(CliTest, ExitStatusAndOutputTellHowTheUpdateEndedAndAFailureChangesNothin
          "\xEF\xBB\xBF\"0\"\r\n\"x, y.txt\",p\r\n",
          0,
          "DllRegisterServer in @/NavTree.ocx succeeded.\nThe update was installed successfully.\n"},
-        {silent, "0\r\nx.txt,missing\r\n", 2,
+        {silent, "0\r\nx.txt,p\r\n", 2,
          "Cannot register NavTree.ocx: the registration tool ended with exit code 1\n",
          "NavTree.ocx"},
         // Started by a program that ignores SIGCHLD, which the updater inherits.
-        {silent, "0\r\nx.txt,missing\r\n", 2, "the registration tool ended with exit code 1\n",
+        {silent, "0\r\nx.txt,p\r\n", 2, "the registration tool ended with exit code 1\n",
          "NavTree.ocx", "", "exec perl -e '$SIG{CHLD}=\"IGNORE\"; exec @ARGV'"},
         // A name that would print a line of its own and move the cursor up.
-        {silent, "0\r\n\"a\rThe update was installed successfully.\n\x1B[1A\",p\r\n", 2,
+        {silent, "1\r\nx.txt,p\r\n\"a\rThe update was installed successfully.\n\x1B[1A\",p\r\n", 3,
          "file a\\rThe update was installed successfully.\\n\\x1B[1A: it would not"},
+        {{"--keep-going", "--silent", "@"}, "1\r\nx.txt,missing\r\ny.txt,p\r\n", 2,
+         "Cannot copy file x.txt: cannot open"},
         {silent, "-3\r\n", 3, "below 0"},
         {silent, "0\r\nx.txt,p\r\n", 1, "Version 3.0 or later could not be found in this folder\n",
          "RippleShift_kf.exe"},
@@ -144,10 +146,11 @@ TEST_F(CliTest, ExitStatusAndOutputTellHowTheUpdateEndedAndAFailureChangesNothin
         {{"@", "@"}, "", 64, ""},
         {{"--help"}, "", 0, "usage: zelvane-updater-cli"},
         // The faults of a real disk: full, a read-only file, a folder the user may not write to.
-        {silent, "0\r\nx.txt,p\r\n", 2, ": File too large\n", "", "",
-         "trap '' XFSZ; ulimit -f 2047; exec"},
-        {silent, "0\r\nengine.exe,p\r\n", 2, "cannot replace the read-only file", "", "engine.exe"},
-        {silent, "0\r\nx.txt,p\r\n", 2, ": Permission denied\n", "", ".",
+        {silent, "1\r\nx.txt,p\r\ny.txt,p\r\n", 3, ": File too large\nNothing was changed.\n",
+         "", "", "trap '' XFSZ; ulimit -f 2047; exec"},
+        {silent, "1\r\nx.txt,p\r\nengine.exe,p\r\n", 3, "cannot replace the read-only file", "",
+         "engine.exe"},
+        {silent, "0\r\nx.txt,p\r\n", 3, ": Permission denied\n", "", ".",
          Unprivileged(temp_.Path())},
     };
     for (const auto& c : cases) {
@@ -160,7 +163,7 @@ TEST_F(CliTest, ExitStatusAndOutputTellHowTheUpdateEndedAndAFailureChangesNothin
         EXPECT_EQ(Update(c.args, c.run).Wait(), c.status) << Output();
         EXPECT_NE(Output().find(AtInstall(c.output)), std::string::npos) << Output();
         EXPECT_EQ(Output().find('\x1B'), std::string::npos);
-        if (c.status != 0) {
+        if (c.status == 1 || c.status == 3) {
             EXPECT_EQ(test::Snapshot(install_), before);
         }
     }
@@ -310,7 +313,7 @@ TEST_F(SignedPackageTest, CheckNamesAndTheUpdaterRefusesWhatTheVendorDidNotSign)
         int status;
         std::string said, sign{};
     } cases[] = {
-        {"--key vendor.pem", "file00001.bin", "?", "!", "vendor.pub", "file00001.bin does not", 2,
+        {"--key vendor.pem", "file00001.bin", "?", "!", "vendor.pub", "file00001.bin does not", 3,
          "Cannot copy file engine.exe: it does not match the package manifest"},
         {"--key vendor.pem", "FileList.txt", "engine", "engino", "vendor.pub", "FileList.txt does",
          3, "FileList.txt does not match the package"},

@@ -45,14 +45,18 @@ struct MemoryStagedFile final : StagedFile {
     MemoryStagedFile(MemoryFileSystem& files, std::string path, std::string target)
         : files(files), path(std::move(path)), target(std::move(target)) {}
     ~MemoryStagedFile() override {
-        if (!committed) files.files_.erase(path);
+        if (!committed && !files.dead_) files.files_.erase(path);
     }
     void Write(std::span<const std::byte> bytes) override {
+        files.Change();
         files.beforeTransfer(path, true);
         files.files_.at(path).append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     }
+    void Finish() override { files.Change(); }
     void Commit() override {
+        files.Change();
         if (files.folders_.contains(target)) Fail(EISDIR, "cannot replace", target);
+        if (!files.files_.contains(path)) Fail(ENOENT, "cannot replace", target);
         files.files_[target] = std::move(files.files_.at(path));
         files.files_.erase(path);
         committed = true;
@@ -89,6 +93,7 @@ class MemoryFolder final : public Folder {
     bool IsOrdinaryFile(const std::string& name) override { return files_.Exists(Path(name)); }
     std::unique_ptr<StagedFile> Stage(const std::string& partial,
                                       const std::string& target) override {
+        files_.Change();
         const std::string path = files_.ResolveForWriting(Path(partial));
         if (!files_.folders_.contains(ParentOf(path))) Fail(ENOENT, "cannot create", partial);
         if (files_.files_.contains(path) || files_.folders_.contains(path)) return nullptr;
@@ -96,8 +101,38 @@ class MemoryFolder final : public Folder {
         return std::make_unique<MemoryStagedFile>(files_, path,
                                                   files_.ResolveForWriting(Path(target)));
     }
+    bool KeepAs(const std::string& name, const std::string& backup) override {
+        files_.Change();
+        const auto file = files_.files_.find(files_.Resolve(Path(name)));
+        if (file == files_.files_.end()) return false;
+        files_.files_[files_.ResolveForWriting(Path(backup))] = file->second;
+        return true;
+    }
+    void Rename(const std::string& from, const std::string& to) override {
+        files_.Change();
+        const auto file = files_.files_.find(files_.Resolve(Path(from)));
+        if (file == files_.files_.end()) return;
+        files_.files_[files_.ResolveForWriting(Path(to))] = std::move(file->second);
+        files_.files_.erase(file);
+    }
+    bool Exists(const std::string& name) override { return files_.Exists(Path(name)); }
     void Remove(const std::string& name) override {
+        files_.Change();
         files_.files_.erase(files_.ResolveForWriting(Path(name)));
+    }
+    void Flush() override {
+        files_.Change();
+        files_.flushed_ = files_.files_;
+    }
+    std::uint64_t FreeSpace() override { return files_.freeSpace; }
+    std::vector<FileInUse> FilesInUse(const std::vector<std::string>& names) override {
+        std::vector<FileInUse> inUse;
+        for (const auto& name : names) {
+            if (const auto held = files_.heldBy.find(name); held != files_.heldBy.end()) {
+                inUse.push_back({name, held->second});
+            }
+        }
+        return inUse;
     }
 
   private:
@@ -107,6 +142,20 @@ class MemoryFolder final : public Folder {
     std::string root_;
     bool locked_ = false;
 };
+
+void MemoryFileSystem::Change() {
+    if (dead_ || changesBeforeCut_-- == 0) {
+        dead_ = true;
+        throw PowerCut();
+    }
+    ++changes_;
+}
+
+void MemoryFileSystem::Restart(bool loseWhatWasNotFlushed) {
+    if (loseWhatWasNotFlushed) files_ = flushed_;
+    dead_ = false;
+    changesBeforeCut_ = -1;
+}
 
 MemoryFileSystem::MemoryFileSystem(std::string guardedFolder, std::string currentDirectory)
     : guarded_(std::move(guardedFolder)), current_(std::move(currentDirectory)) {
@@ -123,7 +172,7 @@ void MemoryFileSystem::AddFolder(const std::string& path) {
 void MemoryFileSystem::AddFile(const std::string& path, std::string content) {
     const std::string resolved = Resolve(path);
     AddFolder(ParentOf(resolved));
-    files_[resolved] = std::move(content);
+    files_[resolved] = flushed_[resolved] = std::move(content);
 }
 
 void MemoryFileSystem::Remove(const std::string& path) {
@@ -132,6 +181,7 @@ void MemoryFileSystem::Remove(const std::string& path) {
         return p == resolved || p.starts_with(resolved + "/");
     };
     std::erase_if(files_, [&](const auto& file) { return inside(file.first); });
+    std::erase_if(flushed_, [&](const auto& file) { return inside(file.first); });
     std::erase_if(folders_, inside);
 }
 
