@@ -67,14 +67,14 @@ void UpdateCommit::Add(const std::string& destName, std::unique_ptr<StagedFile> 
 }
 
 // Every step is on the disk before the next begins: the staged files and the record before any
-// backup, every backup before any rename, every rename before the record says "in place".
+// backup, every backup before any rename, every rename before the record says "in place" (the
+// record's own flush sees to that).
 void UpdateCommit::Commit() {
     WriteRecord(folder_, kPutting, names_);
     try {
         for (const auto& name : names_) folder_.KeepAs(name, BackupName(name));
         folder_.Flush();
         for (const auto& staged : staged_) staged->Commit();
-        folder_.Flush();
     } catch (const std::exception& error) {
         try {
             RollBack(folder_, names_);

@@ -95,6 +95,13 @@ TEST(Update, AFolderWithoutAnInstallALockedFolderOrAnUnusableListChangeNothing) 
          UpdateOutcome::NotStarted, "it does not begin with the number of its last entry"},
         {[](World& w) { (w.held = w.files.OpenFolder(kInstall))->TryLock(); },
          UpdateOutcome::NotStarted, "Another update of this folder is running."},
+        {[](World& w) { w.files.freeSpace = 1 << 20; }, UpdateOutcome::NotStarted,
+         "There is not enough free space for the update on the install's drive: 2 MB are "
+         "needed, 1 MB are free."},
+        {[](World& w) { w.files.heldBy["a.txt"] = {"Zelvane Engine", "Viewer"}; },
+         UpdateOutcome::FilesInUse,
+         "These files are in use: a.txt. Close the programs that use them (Zelvane Engine, "
+         "Viewer) and try again."},
     };
     for (const auto& [arrange, outcome, message] : cases) {
         World world;
@@ -104,7 +111,7 @@ TEST(Update, AFolderWithoutAnInstallALockedFolderOrAnUnusableListChangeNothing) 
         EXPECT_TRUE(world.Reports(message)) << world.Report();
         EXPECT_EQ(world.window.messages.size(), 1u);
         EXPECT_EQ(world.window.messages[0].pointerWhileShown, PointerShape::Default);
-        EXPECT_TRUE(world.window.values.empty() && !world.window.closed);
+        EXPECT_TRUE(world.window.values.size() <= 1 && !world.window.closed);
         EXPECT_EQ(world.files.Files(), before);
         EXPECT_TRUE(world.processes.started.empty());
     }
@@ -271,6 +278,55 @@ TEST(Update, APackagesManifestIsCheckedBeforeAndWhileFilesAreCopied) {
                   std::string::npos)
             << window.messages[0].text;
         EXPECT_EQ(files.Files(), before);
+    }
+}
+
+// Before each change the update makes in turn, the power goes, with some or all files as they
+// were at the last flush, or the updater is killed; the next run puts right what it left, and a rerun
+// completes the update.
+TEST(Update, APowerCutOrAKillAnywhereLeavesTheOldProductOrTheNewWhole) {
+    const Entries entries{{"a.txt", "new a"}, {"Help\\b.txt", "new b"}, {"c.txt", "new c"}};
+    const auto arrange = [](World& world) {
+        world.files.AddFile(Installed("a.txt"), "old a");
+        world.files.AddFile(Installed("Help/b.txt"), "old b");
+    };
+    const auto isNew = [](const World& world) {
+        return world.files.Content(Installed("a.txt")) == "new a" &&
+               world.files.Content(Installed("Help/b.txt")) == "new b" &&
+               world.files.Content(Installed("c.txt")) == "new c";
+    };
+    const auto isOld = [](const World& world) {
+        return world.files.Content(Installed("a.txt")) == "old a" &&
+               world.files.Content(Installed("Help/b.txt")) == "old b" &&
+               !world.files.Exists(Installed("c.txt"));
+    };
+    World whole(entries);
+    arrange(whole);
+    ASSERT_EQ(whole.Run(), UpdateOutcome::Installed);
+    const int changes = whole.files.Changes();
+    for (int cut = 0; cut < changes; ++cut) {
+        using Loss = test::MemoryFileSystem::Loss;
+        for (const Loss loss :
+             {Loss::None, Loss::All, Loss::EveryOther, Loss::TheOthers, Loss::OlderHalf}) {
+            SCOPED_TRACE(std::to_string(cut) + " " + std::to_string(static_cast<int>(loss)));
+            World world(entries);
+            arrange(world);
+            world.files.CutPowerAfter(cut);
+            world.Run();
+            world.files.Restart(loss);
+            const std::string list = world.files.Content(kPackage + "/FileList.txt");
+            world.files.Remove(kPackage + "/FileList.txt");
+            test::RecordingWindow mending(kInstall);
+            EXPECT_EQ(RunUpdate({mending, world.files, world.processes}), UpdateOutcome::NotStarted);
+            EXPECT_TRUE(isOld(world) || isNew(world));
+            world.files.AddFile(kPackage + "/FileList.txt", list);
+            test::RecordingWindow rerun(kInstall);
+            EXPECT_EQ(RunUpdate({rerun, world.files, world.processes}), UpdateOutcome::Installed);
+            EXPECT_TRUE(isNew(world));
+            for (const auto& [path, content] : world.files.Files()) {
+                EXPECT_EQ(path.find(".zelvane-"), std::string::npos) << path;
+            }
+        }
     }
 }
 

@@ -45,20 +45,17 @@ struct MemoryStagedFile final : StagedFile {
     MemoryStagedFile(MemoryFileSystem& files, std::string path, std::string target)
         : files(files), path(std::move(path)), target(std::move(target)) {}
     ~MemoryStagedFile() override {
-        if (!committed && !files.dead_) files.files_.erase(path);
+        if (!committed && !files.dead_) files.Apply({MemoryFileSystem::Op::Erase, path}, false);
     }
     void Write(std::span<const std::byte> bytes) override {
-        files.Change();
         files.beforeTransfer(path, true);
-        files.files_.at(path).append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        files.Apply({MemoryFileSystem::Op::Append, path, {}, {reinterpret_cast<const char*>(bytes.data()), bytes.size()}});
     }
-    void Finish() override { files.Change(); }
+    void Finish() override {}
     void Commit() override {
-        files.Change();
         if (files.folders_.contains(target)) Fail(EISDIR, "cannot replace", target);
         if (!files.files_.contains(path)) Fail(ENOENT, "cannot replace", target);
-        files.files_[target] = std::move(files.files_.at(path));
-        files.files_.erase(path);
+        files.Apply({MemoryFileSystem::Op::Move, path, target});
         committed = true;
     }
     MemoryFileSystem& files;
@@ -93,36 +90,30 @@ class MemoryFolder final : public Folder {
     bool IsOrdinaryFile(const std::string& name) override { return files_.Exists(Path(name)); }
     std::unique_ptr<StagedFile> Stage(const std::string& partial,
                                       const std::string& target) override {
-        files_.Change();
         const std::string path = files_.ResolveForWriting(Path(partial));
         if (!files_.folders_.contains(ParentOf(path))) Fail(ENOENT, "cannot create", partial);
         if (files_.files_.contains(path) || files_.folders_.contains(path)) return nullptr;
-        files_.files_[path];
+        files_.Apply({MemoryFileSystem::Op::Append, path});
         return std::make_unique<MemoryStagedFile>(files_, path,
                                                   files_.ResolveForWriting(Path(target)));
     }
     bool KeepAs(const std::string& name, const std::string& backup) override {
-        files_.Change();
-        const auto file = files_.files_.find(files_.Resolve(Path(name)));
-        if (file == files_.files_.end()) return false;
-        files_.files_[files_.ResolveForWriting(Path(backup))] = file->second;
+        const std::string path = files_.Resolve(Path(name));
+        if (!files_.files_.contains(path)) return false;
+        files_.Apply({MemoryFileSystem::Op::Copy, path, files_.ResolveForWriting(Path(backup))});
         return true;
     }
     void Rename(const std::string& from, const std::string& to) override {
-        files_.Change();
-        const auto file = files_.files_.find(files_.Resolve(Path(from)));
-        if (file == files_.files_.end()) return;
-        files_.files_[files_.ResolveForWriting(Path(to))] = std::move(file->second);
-        files_.files_.erase(file);
+        files_.Apply({MemoryFileSystem::Op::Move, files_.Resolve(Path(from)), files_.ResolveForWriting(Path(to))});
     }
     bool Exists(const std::string& name) override { return files_.Exists(Path(name)); }
     void Remove(const std::string& name) override {
-        files_.Change();
-        files_.files_.erase(files_.ResolveForWriting(Path(name)));
+        files_.Apply({MemoryFileSystem::Op::Erase, files_.ResolveForWriting(Path(name))});
     }
     void Flush() override {
         files_.Change();
         files_.flushed_ = files_.files_;
+        files_.unflushed_.clear();
     }
     std::uint64_t FreeSpace() override { return files_.freeSpace; }
     std::vector<FileInUse> FilesInUse(const std::vector<std::string>& names) override {
@@ -151,8 +142,41 @@ void MemoryFileSystem::Change() {
     ++changes_;
 }
 
-void MemoryFileSystem::Restart(bool loseWhatWasNotFlushed) {
-    if (loseWhatWasNotFlushed) files_ = flushed_;
+void MemoryFileSystem::Apply(const Op& op, bool counted) {
+    if (counted) Change();
+    Replay(op, files_);
+    unflushed_.push_back(op);
+}
+
+void MemoryFileSystem::Replay(const Op& op, std::map<std::string, std::string>& files) {
+    const auto from = files.find(op.path);
+    switch (op.kind) {
+        case Op::Append:
+            files[op.path] += op.data;
+            break;
+        case Op::Erase:
+            files.erase(op.path);
+            break;
+        case Op::Copy:
+        case Op::Move:
+            if (from == files.end()) break;
+            files[op.to] = from->second;
+            if (op.kind == Op::Move) files.erase(op.path);
+            break;
+    }
+}
+
+void MemoryFileSystem::Restart(Loss loss) {
+    if (loss != Loss::None) {
+        files_ = flushed_;
+        const std::size_t count = unflushed_.size();
+        for (std::size_t i = 0; i < count; ++i) {
+            const bool kept = loss == Loss::OlderHalf ? i >= count / 2
+                                                      : (i % 2 == 0) == (loss == Loss::EveryOther);
+            if (loss != Loss::All && kept) Replay(unflushed_[i], files_);
+        }
+    }
+    unflushed_.clear();
     dead_ = false;
     changesBeforeCut_ = -1;
 }

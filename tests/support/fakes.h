@@ -46,8 +46,10 @@ class MemoryFileSystem final : public FileSystem {
     int Changes() const { return changes_; }
     // The power goes before the change after this many more.
     void CutPowerAfter(int changes) { changesBeforeCut_ = changes; }
-    // Back on, with every file as it was at the last flush, or, as after a kill, as it was.
-    void Restart(bool loseWhatWasNotFlushed);
+    // What a power cut loses of the changes since the last flush: none (as a kill does), all,
+    // every other one, the others, or the older half, as a disk may write some and not others.
+    enum class Loss { None, All, EveryOther, TheOthers, OlderHalf };
+    void Restart(Loss loss);
 
     char Separator() const override { return '/'; }
     std::string NativePath(std::string_view path) const override;
@@ -63,7 +65,15 @@ class MemoryFileSystem final : public FileSystem {
   private:
     friend class MemoryFolder;
     friend struct MemoryStagedFile;
+    // A change since the last flush, which a power cut may lose: each is whole or lost, as a
+    // rename is on a disk, but a file's content is only as much as was appended and kept.
+    struct Op {
+        enum Kind { Append, Erase, Copy, Move } kind;
+        std::string path, to = {}, data = {};
+    };
     void Change();
+    void Apply(const Op& op, bool counted = true);
+    static void Replay(const Op& op, std::map<std::string, std::string>& files);
     std::string Resolve(const std::string& path) const;
     std::string ResolveForWriting(const std::string& path);
 
@@ -74,6 +84,7 @@ class MemoryFileSystem final : public FileSystem {
     std::set<std::string> locked_;
     std::vector<std::string> writesOutside_;
     std::map<std::string, std::string> flushed_;
+    std::vector<Op> unflushed_;
     int changes_ = 0;
     int changesBeforeCut_ = -1;
     bool dead_ = false;
