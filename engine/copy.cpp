@@ -146,12 +146,13 @@ void Unscramble(std::span<const std::byte> from, std::span<std::byte> to) {
 
 void KillFile(Folder& folder, const std::string& Filename) { folder.Remove(Filename); }
 
-void CopyEncryptedFile(FileSystem& files, Folder& folder, const std::string& InFile,
-                       const std::string& Outfile, const ManifestEntry* expected) {
+std::unique_ptr<StagedFile> CopyEncryptedFile(FileSystem& files, Folder& folder,
+                                              const std::string& InFile, const std::string& Outfile,
+                                              const ManifestEntry* expected) {
     const auto input = files.OpenForReading(InFile);
     const std::uint64_t length = input->Length();
     if (expected && expected->size != length) throw std::runtime_error(kManifestMismatch);
-    const auto output = StageBeside(folder, Outfile);
+    auto output = StageBeside(folder, Outfile);
     // One byte more than the file where that fits, so that a short read at its expected end
     // shows that nothing follows without another read.
     const std::size_t blockSize = std::min<std::uint64_t>(length + 1, kBlockSize);
@@ -175,7 +176,8 @@ void CopyEncryptedFile(FileSystem& files, Folder& folder, const std::string& InF
     }
     if (copied != length) ThrowChanged(InFile);
     if (hash && hash->Finish() != expected->digest) throw std::runtime_error(kManifestMismatch);
-    output->Commit();
+    output->Finish();
+    return output;
 }
 
 }  // namespace zelvane

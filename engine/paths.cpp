@@ -139,8 +139,8 @@ std::string UnsafeNameReason(std::string_view destName) {
     if (std::string reason = TextReason(destName); !reason.empty()) return reason;
     if (IsSeparator(destName.front())) return "the name is an absolute path";
     if (destName.find(':') != std::string_view::npos) return "the name holds a drive or a colon";
-    if (Upper(destName).ends_with(Upper(kPartialSuffix))) {
-        return "the name ends like the updater's own partial files";
+    for (const std::string_view suffix : {kPartialSuffix, kBackupSuffix, kRecordSuffix}) {
+        if (Upper(destName).ends_with(Upper(suffix))) return "the name ends like the updater's own files";
     }
     std::string_view rest = destName;
     while (!rest.empty()) {
@@ -185,19 +185,16 @@ std::string DestinationName(const FileSystem& files, const std::string& destName
     return files.NativePath(destName);
 }
 
-std::string PartialName(std::string_view name) {
+std::string SideName(std::string_view name, std::string_view suffix) {
     const auto slash = name.find_last_of("\\/");
     const std::size_t leafStart = slash == std::string_view::npos ? 0 : slash + 1;
     const std::string_view folder = name.substr(0, leafStart);
     const std::string_view leaf = name.substr(leafStart);
-    if (leaf.size() + kPartialSuffix.size() <= kLongestName) {
-        return std::string(name) + std::string(kPartialSuffix);
-    }
+    if (leaf.size() + suffix.size() <= kLongestName) return std::string(name) + std::string(suffix);
     char hash[10];
     std::snprintf(hash, sizeof hash, "~%08x", static_cast<unsigned>(Fnv1a(leaf)));
-    const std::size_t room = kLongestName - kPartialSuffix.size() - (sizeof hash - 1);
-    return std::string(folder) + std::string(CutUtf8(leaf, room)) + hash +
-           std::string(kPartialSuffix);
+    const std::size_t room = kLongestName - suffix.size() - (sizeof hash - 1);
+    return std::string(folder) + std::string(CutUtf8(leaf, room)) + hash + std::string(suffix);
 }
 
 }  // namespace zelvane

@@ -1,10 +1,12 @@
 #include "zelvane/engine/update.h"
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 #include <stdexcept>
 #include <vector>
 
+#include "zelvane/engine/commit.h"
 #include "zelvane/engine/copy.h"
 #include "zelvane/engine/launch.h"
 #include "zelvane/engine/package_list.h"
@@ -20,6 +22,31 @@ constexpr std::size_t kLongestShownFailure = 1000;
 class NotStarted : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
+
+// Product files that a running program holds: nothing was written, and the update may be tried
+// again once they are free.
+class FilesBusy : public std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// Entries failed before any product file changed; each failure has been told.
+struct NothingChanged {};
+
+// One list entry, judged and its package file looked at before anything is written.
+struct Entry {
+    std::int64_t index;
+    std::string destName;     // as the list gives it, for messages
+    std::string destination;  // in this platform's spelling, relative to the install folder
+    std::string packageFile;  // in this platform's spelling, relative to the current folder
+    const ManifestEntry* expected;
+    std::uint64_t size;
+};
+
+// Free space beyond the new files' size that an update asks for: the folders' own growth, and
+// room for the system to go on.
+constexpr std::uint64_t kSpaceMargin = 1 << 20;
+
+std::string Megabytes(std::uint64_t bytes) { return std::to_string((bytes + (1 << 20) - 1) >> 20); }
 
 // Shows the busy pointer for as long as it lives, unless put back earlier.
 class BusyPointer {
@@ -77,8 +104,23 @@ class FailureLog {
 
     bool Empty() const { return count_ == 0; }
 
+    // The summary above the failures.
     FailureReport Report(const std::string& summary) const {
         FailureReport report{summary, summary + "\n", details_};
+        AddShown(report);
+        return report;
+    }
+
+    // The summary below the failures.
+    FailureReport ReportEndingWith(const std::string& summary) const {
+        FailureReport report{summary, "", details_};
+        AddShown(report);
+        report.text = report.text.substr(1) + "\n\n" + summary;
+        return report;
+    }
+
+  private:
+    void AddShown(FailureReport& report) const {
         for (const auto& line : shown_) report.text += "\n" + line;
         if (count_ > shown_.size()) {
             report.text += "\n... and " + std::to_string(count_ - shown_.size()) + " more.";
@@ -86,10 +128,8 @@ class FailureLog {
         if (notInDetails_ > 0) {
             report.details += "... and " + std::to_string(notInDetails_) + " more.\n";
         }
-        return report;
     }
 
-  private:
     WindowSide& window_;
     std::vector<std::string> shown_;
     std::string details_;
@@ -104,6 +144,7 @@ class UpdateRun {
           files_(context.files),
           processes_(context.processes),
           vendorKeys_(context.vendorKeys),
+          policy_(context.policy),
           failures_(window_) {}
 
     UpdateOutcome Run() {
@@ -114,12 +155,17 @@ class UpdateRun {
             return UpdateOutcome::NotFound;
         }
         BusyPointer pointer(window_);
+        MendInterrupted();
         std::int64_t lastIndex = 0;
         PackageListReader list = OpenPackageList(lastIndex);
         entries_ = lastIndex + 1;
         window_.SetProgressValue(0.0f);
         window_.SetProgressMax(static_cast<float>(entries_));
-        CopyEntries(list, lastIndex);
+        if (policy_ == FailurePolicy::KeepGoing) {
+            CopyEntriesOneByOne(list, lastIndex);
+        } else {
+            InstallAllOrNothing(list, lastIndex);
+        }
         Register();
         window_.SetProgressValue(window_.ProgressValue() + 1.0f);
         RunPostInstallPrograms();
@@ -131,6 +177,12 @@ class UpdateRun {
         }
         window_.CloseWindow();
         return failures_.Empty() ? UpdateOutcome::Installed : UpdateOutcome::Incomplete;
+    }
+
+    // Every failure was told; the report ends by saying that the install is as it was.
+    UpdateOutcome TellNothingChanged() {
+        window_.ShowFailures(failures_.ReportEndingWith(kNothingChanged));
+        return UpdateOutcome::NotStarted;
     }
 
     // An unforeseen failure ended the run: says so, and what had been done by then.
@@ -203,17 +255,73 @@ class UpdateRun {
         }
     }
 
-    void CopyEntries(PackageListReader& list, std::int64_t lastIndex) {
+    // What an update killed while it put its files in place left is put right first.
+    void MendInterrupted() {
+        try {
+            MendInterruptedUpdate(files_, *install_, folder_);
+        } catch (const std::exception& error) {
+            throw NotStarted("An earlier update of this folder was interrupted, and what it left "
+                             "could not be put right: " +
+                             std::string(error.what()));
+        }
+    }
+
+    // Every entry is judged and its package file found before any is copied; all are copied
+    // beside their product files before any is put in place; and all are put in place, or none.
+    void InstallAllOrNothing(PackageListReader& list, std::int64_t lastIndex) {
+        std::vector<Entry> entries;
+        ForEachEntry(list, lastIndex, [&](Entry entry) { entries.push_back(std::move(entry)); });
+        if (!failures_.Empty()) throw NothingChanged();
+        CheckFreeSpace(entries);
+        CheckFilesInUse(entries);
+        UpdateCommit commit(*install_);
+        for (const Entry& entry : entries) {
+            try {
+                commit.Add(entry.destination, Copy(entry));
+                window_.SetProgressValue(static_cast<float>(entry.index));
+            } catch (const std::exception& error) {
+                failures_.Add(kCopyFailurePrefix + entry.destName + ": " + error.what());
+            }
+        }
+        if (!failures_.Empty()) throw NothingChanged();
+        try {
+            commit.Commit();
+        } catch (const RollBackFailed&) {
+            changed_ = true;
+            throw;
+        } catch (const std::exception& error) {
+            failures_.Add(std::string(kCommitFailurePrefix) + error.what());
+            throw NothingChanged();
+        }
+        copied_ = static_cast<std::int64_t>(entries.size());
+        changed_ = true;
+    }
+
+    // As updates were before they were all or nothing: each entry is put in place once copied,
+    // and a failing one is passed over.
+    void CopyEntriesOneByOne(PackageListReader& list, std::int64_t lastIndex) {
+        ForEachEntry(list, lastIndex, [&](const Entry& entry) {
+            Copy(entry)->Commit();
+            ++copied_;
+            changed_ = true;
+            window_.SetProgressValue(static_cast<float>(entry.index));
+        });
+    }
+
+    std::unique_ptr<StagedFile> Copy(const Entry& entry) {
+        return CopyEncryptedFile(files_, *install_, entry.packageFile, entry.destination,
+                                 entry.expected);
+    }
+
+    // Reads the entries and hands each on, checked; a failing one is told and passed over.
+    template <typename Use>
+    void ForEachEntry(PackageListReader& list, std::int64_t lastIndex, Use use) {
         for (std::int64_t index = 0; index <= lastIndex; ++index) {
             std::string destName;
             try {
                 destName = list.ReadText();
                 const std::string sourceName = list.ReadText();
-                CopyEncryptedFile(files_, *install_, PackageFileName(files_, sourceName),
-                                  DestinationName(files_, destName), Expected(sourceName));
-                ++copied_;
-                changed_ = true;
-                window_.SetProgressValue(static_cast<float>(index));
+                use(CheckedEntry(index, destName, sourceName));
             } catch (const PackageListEnded& error) {
                 FailEntriesFrom(index, lastIndex, destName, error.what());
                 return;
@@ -221,6 +329,64 @@ class UpdateRun {
                 failures_.Add(kCopyFailurePrefix + destName + ": " + error.what());
             }
         }
+    }
+
+    // The entry's names judged, and its package file found as an ordinary file of the size that
+    // the manifest gives, if there is one.
+    Entry CheckedEntry(std::int64_t index, const std::string& destName,
+                       const std::string& sourceName) const {
+        std::string destination = DestinationName(files_, destName);
+        std::string packageFile = PackageFileName(files_, sourceName);
+        const ManifestEntry* expected = Expected(sourceName);
+        const std::uint64_t size = files_.OpenForReading(packageFile)->Length();
+        if (expected && expected->size != size) throw std::runtime_error(kManifestMismatch);
+        return {index, destName, std::move(destination), std::move(packageFile), expected, size};
+    }
+
+    void CheckFreeSpace(const std::vector<Entry>& entries) {
+        std::uint64_t needed = kSpaceMargin;
+        for (const Entry& entry : entries) needed += entry.size;
+        std::uint64_t free = 0;
+        try {
+            free = install_->FreeSpace();
+        } catch (const std::exception& error) {
+            throw NotStarted("The free space on the install's drive is not known: " +
+                             std::string(error.what()));
+        }
+        if (needed > free) {
+            throw NotStarted(
+                "There is not enough free space for the update on the install's drive: " +
+                Megabytes(needed) + " MB are needed, " + std::to_string(free >> 20) +
+                " MB are free.");
+        }
+    }
+
+    void CheckFilesInUse(const std::vector<Entry>& entries) {
+        std::vector<std::string> names;
+        for (const Entry& entry : entries) names.push_back(entry.destination);
+        std::vector<FileInUse> inUse;
+        try {
+            inUse = install_->FilesInUse(names);
+        } catch (const std::exception& error) {
+            throw NotStarted("The product files could not be checked for programs that use them: " +
+                             std::string(error.what()));
+        }
+        if (inUse.empty()) return;
+        std::string files;
+        std::vector<std::string> programs;
+        for (const FileInUse& file : inUse) {
+            files += (files.empty() ? "" : ", ") + file.name;
+            for (const auto& program : file.programs) {
+                if (std::ranges::find(programs, program) == programs.end()) {
+                    programs.push_back(program);
+                }
+            }
+        }
+        std::string holders;
+        for (const auto& program : programs) holders += (holders.empty() ? "" : ", ") + program;
+        throw FilesBusy("These files are in use: " + files +
+                        ". Close the programs that use them" +
+                        (holders.empty() ? "" : " (" + holders + ")") + " and try again.");
     }
 
     // The list ended early: this entry and all after it fail alike, without reading further.
@@ -295,6 +461,7 @@ class UpdateRun {
     FileSystem& files_;
     Processes& processes_;
     const std::vector<std::string>& vendorKeys_;
+    FailurePolicy policy_;
     FailureLog failures_;
     std::optional<Manifest> manifest_;
     std::string folder_;
@@ -314,6 +481,11 @@ UpdateOutcome RunUpdate(const UpdateContext& context) {
     } catch (const NotStarted& error) {
         context.window.ShowMessage(Visible(error.what()), MessageKind::Ok, "");
         return UpdateOutcome::NotStarted;
+    } catch (const FilesBusy& error) {
+        context.window.ShowMessage(Visible(error.what()), MessageKind::Ok, "");
+        return UpdateOutcome::FilesInUse;
+    } catch (const NothingChanged&) {
+        return run.TellNothingChanged();
     } catch (const std::exception& error) {
         stopped = error.what();
     } catch (...) {

@@ -95,6 +95,13 @@ TEST(Update, AFolderWithoutAnInstallALockedFolderOrAnUnusableListChangeNothing) 
          UpdateOutcome::NotStarted, "it does not begin with the number of its last entry"},
         {[](World& w) { (w.held = w.files.OpenFolder(kInstall))->TryLock(); },
          UpdateOutcome::NotStarted, "Another update of this folder is running."},
+        {[](World& w) { w.files.freeSpace = 1 << 20; }, UpdateOutcome::NotStarted,
+         "There is not enough free space for the update on the install's drive: 2 MB are "
+         "needed, 1 MB are free."},
+        {[](World& w) { w.files.heldBy["a.txt"] = {"Zelvane Engine", "Viewer"}; },
+         UpdateOutcome::FilesInUse,
+         "These files are in use: a.txt. Close the programs that use them (Zelvane Engine, "
+         "Viewer) and try again."},
     };
     for (const auto& [arrange, outcome, message] : cases) {
         World world;
@@ -104,18 +111,19 @@ TEST(Update, AFolderWithoutAnInstallALockedFolderOrAnUnusableListChangeNothing) 
         EXPECT_TRUE(world.Reports(message)) << world.Report();
         EXPECT_EQ(world.window.messages.size(), 1u);
         EXPECT_EQ(world.window.messages[0].pointerWhileShown, PointerShape::Default);
-        EXPECT_TRUE(world.window.values.empty() && !world.window.closed);
+        EXPECT_TRUE(world.window.values.size() <= 1 && !world.window.closed);
         EXPECT_EQ(world.files.Files(), before);
         EXPECT_TRUE(world.processes.started.empty());
     }
 }
 
-TEST(Update, FailingEntriesAreSkippedToldAndReportedInsteadOfSuccess) {
+// A bad disk, a package file cut short and a full disk while copying; names refused before.
+World WorldWithFailingEntries(bool namesToo) {
     World world({{"a.txt", "a"},
                  {"b.txt", "b"},
-                 {"..\\escaped.txt", "x"},
+                 {namesToo ? "..\\escaped.txt" : "c.txt", "x"},
                  {"d.txt", "d"},
-                 {"NUL .txt", "n"},
+                 {namesToo ? "NUL .txt" : "e.txt", "n"},
                  {"f.txt", "cut short"},
                  {"g.txt", "g"}});
     test::MemoryFileSystem& files = world.files;
@@ -128,29 +136,53 @@ TEST(Update, FailingEntriesAreSkippedToldAndReportedInsteadOfSuccess) {
         }
         if (path == kPackage + "/p5") files.AddFile(path, "cut");
     };
-    EXPECT_EQ(world.Run(), UpdateOutcome::Incomplete);
-    EXPECT_EQ(files.Content(Installed("b.txt")), "old b");
-    EXPECT_EQ(files.Content(Installed("f.txt")), "old f");
-    EXPECT_EQ(files.Content(Installed("d.txt")), "d");
-    EXPECT_TRUE(files.WritesOutside().empty());
-    EXPECT_EQ(world.window.values, (std::vector<float>{0, 0, 3, 4}));
-    EXPECT_EQ(world.window.failures.size(), 5u);
-    for (const char* text : {"The update is incomplete: 2 of 7 files were installed.\n",
-                             "Cannot copy file b.txt: the disk is bad",
+    return world;
+}
+
+TEST(Update, FailingEntriesChangeNothingOrAreSkippedWhenToldToKeepGoing) {
+    const char* copying[] = {"Cannot copy file b.txt: the disk is bad",
                              "Cannot copy file f.txt: \"p5\" changed while it was being read",
-                             "Cannot copy file g.txt: the disk is full",
-                             "Cannot copy file ..\\escaped.txt: ", "Cannot copy file NUL .txt: "}) {
-        EXPECT_TRUE(world.Reports(text)) << text;
+                             "Cannot copy file g.txt: the disk is full"};
+    const char* names[] = {"Cannot copy file ..\\escaped.txt: ", "Cannot copy file NUL .txt: "};
+    struct Case {
+        bool namesToo;
+        FailurePolicy policy;
+        UpdateOutcome outcome;
+        std::vector<const char*> told;
+        std::string summary;
+    };
+    const Case cases[] = {
+        {true, FailurePolicy::KeepGoing, UpdateOutcome::Incomplete,
+         {copying[0], copying[1], copying[2], names[0], names[1]},
+         "The update is incomplete: 2 of 7 files were installed.\n"},
+        {true, FailurePolicy::AllOrNothing, UpdateOutcome::NotStarted, {names[0], names[1]},
+         "\n\nNothing was changed."},
+        {false, FailurePolicy::AllOrNothing, UpdateOutcome::NotStarted,
+         {copying[0], copying[1], copying[2]}, "\n\nNothing was changed."},
+    };
+    for (const Case& c : cases) {
+        World world = WorldWithFailingEntries(c.namesToo);
+        const bool keepGoing = c.policy == FailurePolicy::KeepGoing;
+        EXPECT_EQ(RunUpdate({world.window, world.files, world.processes, {}, c.policy}), c.outcome);
+        const test::MemoryFileSystem& files = world.files;
+        EXPECT_EQ(files.Content(Installed("b.txt")), "old b");
+        EXPECT_EQ(files.Content(Installed("f.txt")), "old f");
+        EXPECT_EQ(files.Exists(Installed("d.txt")), keepGoing);
+        EXPECT_TRUE(files.WritesOutside().empty());
+        EXPECT_EQ(world.window.failures.size(), c.told.size());
+        for (const char* text : c.told) EXPECT_TRUE(world.Reports(text)) << text;
+        EXPECT_TRUE(world.Reports(c.summary)) << world.Report();
+        EXPECT_FALSE(world.Reports("a.txt"));
+        EXPECT_EQ(world.window.closed, keepGoing);
+        EXPECT_EQ(world.processes.started.empty(), !keepGoing);
+        for (const auto& [path, content] : files.Files()) EXPECT_FALSE(path.ends_with("-partial"));
     }
-    EXPECT_FALSE(world.Reports("a.txt"));
-    EXPECT_TRUE(world.window.closed);
-    for (const auto& [path, content] : files.Files()) EXPECT_FALSE(path.ends_with("-partial"));
 }
 
 TEST(Update, ManyFailuresAreAllToldButKeptInBoundedMemory) {
     World world;
     world.files.AddFile(kPackage + "/FileList.txt", "49999\r\n" + std::string(100000, '\n'));
-    EXPECT_EQ(world.Run(), UpdateOutcome::Incomplete);
+    EXPECT_EQ(world.Run(), UpdateOutcome::NotStarted);
     EXPECT_EQ(world.window.failures.size(), 50000u);
     EXPECT_TRUE(world.Reports("\n... and 49980 more."));
     EXPECT_EQ(std::count(world.Report().begin(), world.Report().end(), '\n'), 2 + 20);
@@ -160,8 +192,8 @@ TEST(Update, ManyFailuresAreAllToldButKeptInBoundedMemory) {
 
     World early;  // a list that ends early fails the rest at once, without reading them one by one
     early.files.AddFile(kPackage + "/FileList.txt", "2000000000\r\n\"a.txt\",\"p0\"\r\nb.txt\r\n");
-    EXPECT_EQ(early.Run(), UpdateOutcome::Incomplete);
-    EXPECT_EQ(early.files.Content(Installed("a.txt")), "a");
+    EXPECT_EQ(early.Run(), UpdateOutcome::NotStarted);
+    EXPECT_FALSE(early.files.Exists(Installed("a.txt")));
     EXPECT_TRUE(early.Reports("Cannot copy file b.txt: ") &&
                 early.Reports("for entries 2 to 2000000000"));
 }
@@ -219,7 +251,8 @@ TEST(Update, APackagesManifestIsCheckedBeforeAndWhileFilesAreCopied) {
                               EntryOf(files, "FileList.txt")};
     files.AddFile(kPackage + "/Package.manifest", ManifestText(entries));
     files.AddFile(kPackage + "/p1", Scramble(big.substr(1) + "y"));  // changed after packing
-    EXPECT_EQ(world.Run(), UpdateOutcome::Incomplete);
+    EXPECT_EQ(RunUpdate({world.window, files, world.processes, {}, FailurePolicy::KeepGoing}),
+              UpdateOutcome::Incomplete);
     EXPECT_EQ(files.Content(Installed("a.txt")), big);
     EXPECT_EQ(files.Content(Installed("b.txt")), "old b");
     EXPECT_FALSE(files.Exists(Installed("c.txt"))) << "not in the manifest";
@@ -248,6 +281,55 @@ TEST(Update, APackagesManifestIsCheckedBeforeAndWhileFilesAreCopied) {
     }
 }
 
+// Before each change the update makes in turn, the power goes, with some or all files as they
+// were at the last flush, or the updater is killed; the next run puts right what it left, and a rerun
+// completes the update.
+TEST(Update, APowerCutOrAKillAnywhereLeavesTheOldProductOrTheNewWhole) {
+    const Entries entries{{"a.txt", "new a"}, {"Help\\b.txt", "new b"}, {"c.txt", "new c"}};
+    const auto arrange = [](World& world) {
+        world.files.AddFile(Installed("a.txt"), "old a");
+        world.files.AddFile(Installed("Help/b.txt"), "old b");
+    };
+    const auto isNew = [](const World& world) {
+        return world.files.Content(Installed("a.txt")) == "new a" &&
+               world.files.Content(Installed("Help/b.txt")) == "new b" &&
+               world.files.Content(Installed("c.txt")) == "new c";
+    };
+    const auto isOld = [](const World& world) {
+        return world.files.Content(Installed("a.txt")) == "old a" &&
+               world.files.Content(Installed("Help/b.txt")) == "old b" &&
+               !world.files.Exists(Installed("c.txt"));
+    };
+    World whole(entries);
+    arrange(whole);
+    ASSERT_EQ(whole.Run(), UpdateOutcome::Installed);
+    const int changes = whole.files.Changes();
+    for (int cut = 0; cut < changes; ++cut) {
+        using Loss = test::MemoryFileSystem::Loss;
+        for (const Loss loss :
+             {Loss::None, Loss::All, Loss::EveryOther, Loss::TheOthers, Loss::OlderHalf}) {
+            SCOPED_TRACE(std::to_string(cut) + " " + std::to_string(static_cast<int>(loss)));
+            World world(entries);
+            arrange(world);
+            world.files.CutPowerAfter(cut);
+            world.Run();
+            world.files.Restart(loss);
+            const std::string list = world.files.Content(kPackage + "/FileList.txt");
+            world.files.Remove(kPackage + "/FileList.txt");
+            test::RecordingWindow mending(kInstall);
+            EXPECT_EQ(RunUpdate({mending, world.files, world.processes}), UpdateOutcome::NotStarted);
+            EXPECT_TRUE(isOld(world) || isNew(world));
+            world.files.AddFile(kPackage + "/FileList.txt", list);
+            test::RecordingWindow rerun(kInstall);
+            EXPECT_EQ(RunUpdate({rerun, world.files, world.processes}), UpdateOutcome::Installed);
+            EXPECT_TRUE(isNew(world));
+            for (const auto& [path, content] : world.files.Files()) {
+                EXPECT_EQ(path.find(".zelvane-"), std::string::npos) << path;
+            }
+        }
+    }
+}
+
 // The window side failing as the progress reaches a value.
 struct FailingWindow final : test::RecordingWindow {
     FailingWindow(float failAt, void (*fail)())
@@ -265,7 +347,7 @@ TEST(Update, AWindowFailingMidwayEndsInAMessageThatSaysWhatWasDone) {
     const std::tuple<float, void (*)(), UpdateOutcome, const char*> cases[] = {
         {0, [] { throw std::runtime_error("the progress bar is gone"); }, UpdateOutcome::Stopped,
          "The update stopped: the progress bar is gone"},
-        {1, [] { throw 42; }, UpdateOutcome::StoppedPartway,
+        {2, [] { throw 42; }, UpdateOutcome::StoppedPartway,
          "The update stopped: an unknown failure\n\nBefore it stopped, 2 of 2 files were "
          "installed."}};
     for (const auto& [failAt, fail, outcome, text] : cases) {

@@ -19,10 +19,12 @@ constexpr int kExitInstalled = 0;
 constexpr int kExitNotFound = 1;
 constexpr int kExitIncomplete = 2;
 constexpr int kExitFailed = 3;
+constexpr int kExitFilesInUse = 4;
 constexpr int kExitUsage = 64;
 
 constexpr const char* kUsage =
-    "usage: zelvane-updater-cli [--silent] [--public-key PUBLIC_KEY_FILE] INSTALL_FOLDER";
+    "usage: zelvane-updater-cli [--silent] [--keep-going] [--public-key PUBLIC_KEY_FILE] "
+    "INSTALL_FOLDER";
 
 // The window side on a terminal: messages and every failure, as it happens, on standard output;
 // progress on standard error.
@@ -78,13 +80,17 @@ void PrintHelp() {
            "the current folder (FileList.txt and the package files it names).\n\n"
            "  --silent                      register the control without the registration\n"
            "                                tool's messages\n"
+           "  --keep-going                  put each file in place as soon as it is copied and\n"
+           "                                go on after a file that fails, as updates did\n"
+           "                                before they were all or nothing\n"
            "  --public-key PUBLIC_KEY_FILE  install only a package whose Package.manifest is\n"
            "                                signed with this key's private key\n"
            "  --help                        show this text\n\n"
            "Exit status: 0 installed, 1 no install of version 3.0 or later in the folder,\n"
-           "2 finished with failures (each is listed) or stopped after writing, 3 stopped before\n"
-           "anything was written (for example a missing or damaged FileList.txt, or another\n"
-           "update of the folder running), 64 bad arguments.\n";
+           "2 finished with failures (each is listed) or stopped after writing, 3 nothing was\n"
+           "changed (for example a missing or damaged FileList.txt or package file, a full\n"
+           "disk, or another update of the folder running), 4 nothing was changed because\n"
+           "programs hold product files (try again once they are closed), 64 bad arguments.\n";
 }
 
 int ExitStatus(zelvane::UpdateOutcome outcome) {
@@ -99,12 +105,15 @@ int ExitStatus(zelvane::UpdateOutcome outcome) {
         case zelvane::UpdateOutcome::NotStarted:
         case zelvane::UpdateOutcome::Stopped:
             return kExitFailed;
+        case zelvane::UpdateOutcome::FilesInUse:
+            return kExitFilesInUse;
     }
     return kExitFailed;
 }
 
 struct Arguments {
     bool silent = false;
+    zelvane::FailurePolicy policy = zelvane::FailurePolicy::AllOrNothing;
     std::optional<std::string> folder;
     std::vector<std::string> vendorKeys = zelvane::BuiltInVendorKeys();
 };
@@ -119,6 +128,8 @@ std::optional<Arguments> ParseArguments(const std::vector<std::string_view>& wor
     for (std::size_t i = 0; i < words.size(); ++i) {
         if (words[i] == "--silent") {
             arguments.silent = true;
+        } else if (words[i] == "--keep-going") {
+            arguments.policy = zelvane::FailurePolicy::KeepGoing;
         } else if (words[i] == "--public-key" && i + 1 < words.size()) {
             arguments.vendorKeys.push_back(ReadKey(std::string(words[++i])));
         } else if (!arguments.folder && !words[i].starts_with("--")) {
@@ -144,7 +155,8 @@ int Main(int argc, char** argv) {
     }
     ConsoleWindow window(*arguments->folder, arguments->silent);
     return ExitStatus(zelvane::RunUpdate(
-        {window, zelvane::SystemFileSystem(), zelvane::SystemProcesses(), arguments->vendorKeys}));
+        {window, zelvane::SystemFileSystem(), zelvane::SystemProcesses(), arguments->vendorKeys,
+         arguments->policy}));
 }
 
 }  // namespace

@@ -2,10 +2,12 @@
 #include <linux/openat2.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <optional>
 #include <cerrno>
 #include <stdexcept>
 #include <system_error>
@@ -86,21 +88,77 @@ struct Place {
     std::string leaf;
 };
 
-// The partial file and its folder are held by descriptor from its creation on: a user who owns
-// the folder may rename the file away and put a link in its place, or move the folder out of the
-// install, and nothing done here may then follow that name.
+// The install folder, held open: every name is reached beneath it, its folder opened anew each
+// time, since a folder may have been moved or replaced since it was last used.
+class InstallRoot {
+  public:
+    InstallRoot(UniqueFd fd, std::string path) : fd_(std::move(fd)), path_(std::move(path)) {
+        if (::fstat(fd_.Get(), &info_) != 0) ThrowErrno("cannot open", path_);
+    }
+
+    int Fd() const { return fd_.Get(); }
+    const std::string& Path() const { return path_; }
+
+    Place PlaceOf(const std::string& name) const {
+        const auto slash = name.rfind('/');
+        if (slash == std::string::npos) return {UniqueFd(), fd_.Get(), path_, name};
+        const std::string parent = name.substr(0, slash);
+        UniqueFd folder = OpenBeneath(parent);
+        const int fd = folder.Get();
+        return {std::move(folder), fd, path_ + parent + '/', name.substr(slash + 1)};
+    }
+
+    [[noreturn]] void Fail(const char* action, const std::string& name) const {
+        const int error = errno;
+        ThrowError(error, action, path_ + name);
+    }
+
+  private:
+    UniqueFd OpenBeneath(const std::string& folder) const {
+        open_how how{};
+        how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+        how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
+        UniqueFd fd(
+            static_cast<int>(::syscall(SYS_openat2, fd_.Get(), folder.c_str(), &how, sizeof how)));
+        if (fd.Valid()) return fd;
+        // Without openat2, or with a link that the kernel will not follow beneath (an absolute
+        // one): follow it, then see where the folder reached lies.
+        if (errno != ENOSYS && errno != EXDEV) Fail("cannot open the folder", folder);
+        fd.Reset(::openat(fd_.Get(), folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+        if (!fd.Valid()) Fail("cannot open the folder", folder);
+        if (!LiesBeneath(fd.Get(), info_)) ThrowOutside(path_ + folder);
+        return fd;
+    }
+
+    UniqueFd fd_;
+    std::string path_;
+    struct stat info_ {};
+};
+
+// A user who owns the partial file's folder may rename the file away and put a link in its place,
+// or move the folder out of the install and put another in its place: the file and its folder are
+// known by their identity, and nothing is done through a name that no longer leads to them.
 class PosixStagedFile final : public StagedFile {
   public:
-    PosixStagedFile(Place place, UniqueFd file, std::string target, const struct stat& install)
-        : place_(std::move(place)), file_(std::move(file)), target_(std::move(target)),
-          install_(install) {
-        if (::fstat(file_.Get(), &created_) != 0) Fail("cannot create");
+    PosixStagedFile(const InstallRoot& root, Place place, UniqueFd file, std::string partial,
+                    std::string target)
+        : root_(root), place_(std::move(place)), file_(std::move(file)),
+          partial_(std::move(partial)), target_(std::move(target)) {
+        if (::fstat(file_.Get(), &created_) != 0 || ::fstat(place_.folder, &folder_) != 0) {
+            Fail("cannot create");
+        }
     }
     PosixStagedFile(const PosixStagedFile&) = delete;
     PosixStagedFile& operator=(const PosixStagedFile&) = delete;
 
     ~PosixStagedFile() override {
-        if (!committed_ && NameLeadsToFile()) ::unlinkat(place_.folder, place_.leaf.c_str(), 0);
+        if (committed_) return;
+        try {
+            if (!file_.Valid()) place_ = SamePlace();
+            if (NameLeadsToFile()) ::unlinkat(place_.folder, place_.leaf.c_str(), 0);
+        } catch (const std::exception&) {
+            // Moved away with its folder: no longer ours to remove.
+        }
     }
 
     // Before any content: created private, the file now gets the mode it will keep.
@@ -117,32 +175,43 @@ class PosixStagedFile final : public StagedFile {
         }
     }
 
-    // No fsync: the rename cannot be left half done by a killed updater, and a flush per file
-    // would make many small files several times slower.
-    void Commit() override {
-        // Closing tells what the file system could not store.
+    // Closing tells what the file system could not store.
+    void Finish() override {
         if (::close(file_.Release()) != 0) Fail("cannot write");
+        place_.opened.Reset();
+    }
+
+    void Commit() override {
+        place_ = SamePlace();
         if (!NameLeadsToFile()) {
             throw std::runtime_error("\"" + Path() + "\" was replaced while it was written");
         }
-        // The install folder itself is where it was; any folder beneath it may have been moved.
-        if (place_.opened.Valid() && !LiesBeneath(place_.folder, install_)) {
-            ThrowOutside(place_.folderPath);
-        }
-        if (::renameat(place_.folder, place_.leaf.c_str(), place_.folder,
-                       target_.c_str()) != 0) {
-            const int error = errno;
-            ThrowError(error, "cannot replace", place_.folderPath + target_);
+        const std::string targetLeaf = target_.substr(target_.rfind('/') + 1);
+        if (::renameat(place_.folder, place_.leaf.c_str(), place_.folder, targetLeaf.c_str()) !=
+            0) {
+            root_.Fail("cannot replace", target_);
         }
         committed_ = true;
     }
 
   private:
-    std::string Path() const { return place_.folderPath + place_.leaf; }
+    std::string Path() const { return root_.Path() + partial_; }
 
-    [[noreturn]] void Fail(const char* action) const {
-        const int error = errno;
-        ThrowError(error, action, Path());
+    [[noreturn]] void Fail(const char* action) const { root_.Fail(action, partial_); }
+
+    // The folder the file was written in, reached again beneath the install folder: when it was
+    // moved, it no longer lies there.
+    Place SamePlace() const {
+        const std::string folder = root_.Path() + partial_.substr(0, partial_.rfind('/') + 1);
+        std::optional<Place> place;
+        try {
+            place = root_.PlaceOf(partial_);
+        } catch (const std::system_error&) {
+            ThrowOutside(folder);
+        }
+        struct stat now {};
+        if (::fstat(place->folder, &now) != 0 || !SameFile(now, folder_)) ThrowOutside(folder);
+        return std::move(*place);
     }
 
     // Once the file is closed its inode number may pass to another file, but never to one that
@@ -153,11 +222,12 @@ class PosixStagedFile final : public StagedFile {
                SameFile(now, created_) && S_ISREG(now.st_mode) && now.st_uid == created_.st_uid;
     }
 
+    const InstallRoot& root_;
     Place place_;
     UniqueFd file_;
-    std::string target_;  // the last part of the product file's name
-    struct stat install_;
+    std::string partial_, target_;  // names beneath the install folder
     struct stat created_ {};
+    struct stat folder_ {};
     bool committed_ = false;
 };
 
@@ -171,47 +241,93 @@ mode_t CreatedMode() {
 class PosixFolder final : public Folder {
   public:
     PosixFolder(UniqueFd root, std::string path)
-        : root_(std::move(root)), path_(std::move(path)), createdMode_(CreatedMode()) {
-        if (::fstat(root_.Get(), &rootInfo_) != 0) ThrowErrno("cannot open", path_);
-    }
+        : root_(std::move(root), std::move(path)), createdMode_(CreatedMode()) {}
 
     bool TryLock() override {
-        if (::flock(root_.Get(), LOCK_EX | LOCK_NB) == 0) return true;
+        if (::flock(root_.Fd(), LOCK_EX | LOCK_NB) == 0) return true;
         if (errno == EWOULDBLOCK) return false;
-        ThrowErrno("cannot lock", path_);
+        root_.Fail("cannot lock", "");
     }
 
     bool IsOrdinaryFile(const std::string& name) override {
         struct stat info {};
-        if (::fstatat(root_.Get(), name.c_str(), &info, 0) == 0) return S_ISREG(info.st_mode);
+        if (::fstatat(root_.Fd(), name.c_str(), &info, 0) == 0) return S_ISREG(info.st_mode);
         if (errno == ENOENT || errno == ENOTDIR) return false;
-        Fail("cannot look for", name);
+        root_.Fail("cannot look for", name);
     }
 
     std::unique_ptr<StagedFile> Stage(const std::string& partial,
                                       const std::string& target) override {
-        Place place = PlaceOf(partial);
-        const std::string targetLeaf = target.substr(target.rfind('/') + 1);
-        const mode_t mode = ModeReplacing(place, targetLeaf);
+        Place place = root_.PlaceOf(partial);
+        const mode_t mode = ModeReplacing(place, target.substr(target.rfind('/') + 1));
         // No access for others until the file has the mode it keeps.
         UniqueFd fd(::openat(place.folder, place.leaf.c_str(),
                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (!fd.Valid()) {
             if (errno == EEXIST) return nullptr;
-            Fail("cannot create", partial);
+            root_.Fail("cannot create", partial);
         }
         auto staged =
-            std::make_unique<PosixStagedFile>(std::move(place), std::move(fd), targetLeaf, rootInfo_);
+            std::make_unique<PosixStagedFile>(root_, std::move(place), std::move(fd), partial, target);
         staged->SetMode(mode);
         return staged;
     }
 
-    void Remove(const std::string& name) override {
-        const Place place = PlaceOf(name);
-        if (::unlinkat(place.folder, place.leaf.c_str(), 0) != 0 && errno != ENOENT) {
-            Fail("cannot delete", name);
+    bool KeepAs(const std::string& name, const std::string& backup) override {
+        const Place place = root_.PlaceOf(name);
+        const std::string backupLeaf = backup.substr(backup.rfind('/') + 1);
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            if (::linkat(place.folder, place.leaf.c_str(), place.folder, backupLeaf.c_str(), 0) ==
+                0) {
+                return true;
+            }
+            if (errno == ENOENT) return false;
+            if (errno != EEXIST || ::unlinkat(place.folder, backupLeaf.c_str(), 0) != 0) break;
+        }
+        root_.Fail("cannot keep a copy of", name);
+    }
+
+    void Rename(const std::string& from, const std::string& to) override {
+        const Place place = root_.PlaceOf(to);
+        const std::string fromLeaf = from.substr(from.rfind('/') + 1);
+        if (::renameat(place.folder, fromLeaf.c_str(), place.folder, place.leaf.c_str()) != 0 &&
+            errno != ENOENT) {
+            root_.Fail("cannot replace", to);
         }
     }
+
+    bool Exists(const std::string& name) override {
+        const Place place = root_.PlaceOf(name);
+        struct stat info {};
+        if (::fstatat(place.folder, place.leaf.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) {
+            return true;
+        }
+        if (errno == ENOENT) return false;
+        root_.Fail("cannot look for", name);
+    }
+
+    void Remove(const std::string& name) override {
+        const Place place = root_.PlaceOf(name);
+        if (::unlinkat(place.folder, place.leaf.c_str(), 0) != 0 && errno != ENOENT) {
+            root_.Fail("cannot delete", name);
+        }
+    }
+
+    // One flush of the whole file system costs far less than one per file, each waiting for
+    // the disk in turn.
+    void Flush() override {
+        if (::syncfs(root_.Fd()) != 0) root_.Fail("cannot write to the disk", "");
+    }
+
+    std::uint64_t FreeSpace() override {
+        struct statvfs info {};
+        if (::fstatvfs(root_.Fd(), &info) != 0) root_.Fail("cannot tell the free space of", "");
+        return static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize;
+    }
+
+    // A file open in a running program is replaced without harm here: the program keeps the old
+    // one.
+    std::vector<FileInUse> FilesInUse(const std::vector<std::string>&) override { return {}; }
 
   private:
     // The mode of the product file that the new one replaces; a file nobody may write to is
@@ -230,40 +346,7 @@ class PosixFolder final : public Folder {
         return old.st_mode & 0777;
     }
 
-    // Opened anew for every name, never kept: the folder may have been moved since.
-    Place PlaceOf(const std::string& name) {
-        const auto slash = name.rfind('/');
-        if (slash == std::string::npos) return {UniqueFd(), root_.Get(), path_, name};
-        const std::string parent = name.substr(0, slash);
-        UniqueFd folder = OpenBeneath(parent);
-        const int fd = folder.Get();
-        return {std::move(folder), fd, path_ + parent + '/', name.substr(slash + 1)};
-    }
-
-    UniqueFd OpenBeneath(const std::string& folder) {
-        open_how how{};
-        how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
-        how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
-        UniqueFd fd(static_cast<int>(
-            ::syscall(SYS_openat2, root_.Get(), folder.c_str(), &how, sizeof how)));
-        if (fd.Valid()) return fd;
-        // Without openat2, or with a link that the kernel will not follow beneath (an absolute
-        // one): follow it, then see where the folder reached lies.
-        if (errno != ENOSYS && errno != EXDEV) Fail("cannot open the folder", folder);
-        fd.Reset(::openat(root_.Get(), folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-        if (!fd.Valid()) Fail("cannot open the folder", folder);
-        if (!LiesBeneath(fd.Get(), rootInfo_)) ThrowOutside(path_ + folder);
-        return fd;
-    }
-
-    [[noreturn]] void Fail(const char* action, const std::string& name) const {
-        const int error = errno;
-        ThrowError(error, action, path_ + name);
-    }
-
-    UniqueFd root_;
-    std::string path_;
-    struct stat rootInfo_ {};
+    InstallRoot root_;
     mode_t createdMode_;
 };
 

@@ -45,16 +45,17 @@ struct MemoryStagedFile final : StagedFile {
     MemoryStagedFile(MemoryFileSystem& files, std::string path, std::string target)
         : files(files), path(std::move(path)), target(std::move(target)) {}
     ~MemoryStagedFile() override {
-        if (!committed) files.files_.erase(path);
+        if (!committed && !files.dead_) files.Apply({MemoryFileSystem::Op::Erase, path}, false);
     }
     void Write(std::span<const std::byte> bytes) override {
         files.beforeTransfer(path, true);
-        files.files_.at(path).append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        files.Apply({MemoryFileSystem::Op::Append, path, {}, {reinterpret_cast<const char*>(bytes.data()), bytes.size()}});
     }
+    void Finish() override {}
     void Commit() override {
         if (files.folders_.contains(target)) Fail(EISDIR, "cannot replace", target);
-        files.files_[target] = std::move(files.files_.at(path));
-        files.files_.erase(path);
+        if (!files.files_.contains(path)) Fail(ENOENT, "cannot replace", target);
+        files.Apply({MemoryFileSystem::Op::Move, path, target});
         committed = true;
     }
     MemoryFileSystem& files;
@@ -92,12 +93,37 @@ class MemoryFolder final : public Folder {
         const std::string path = files_.ResolveForWriting(Path(partial));
         if (!files_.folders_.contains(ParentOf(path))) Fail(ENOENT, "cannot create", partial);
         if (files_.files_.contains(path) || files_.folders_.contains(path)) return nullptr;
-        files_.files_[path];
+        files_.Apply({MemoryFileSystem::Op::Append, path});
         return std::make_unique<MemoryStagedFile>(files_, path,
                                                   files_.ResolveForWriting(Path(target)));
     }
+    bool KeepAs(const std::string& name, const std::string& backup) override {
+        const std::string path = files_.Resolve(Path(name));
+        if (!files_.files_.contains(path)) return false;
+        files_.Apply({MemoryFileSystem::Op::Copy, path, files_.ResolveForWriting(Path(backup))});
+        return true;
+    }
+    void Rename(const std::string& from, const std::string& to) override {
+        files_.Apply({MemoryFileSystem::Op::Move, files_.Resolve(Path(from)), files_.ResolveForWriting(Path(to))});
+    }
+    bool Exists(const std::string& name) override { return files_.Exists(Path(name)); }
     void Remove(const std::string& name) override {
-        files_.files_.erase(files_.ResolveForWriting(Path(name)));
+        files_.Apply({MemoryFileSystem::Op::Erase, files_.ResolveForWriting(Path(name))});
+    }
+    void Flush() override {
+        files_.Change();
+        files_.flushed_ = files_.files_;
+        files_.unflushed_.clear();
+    }
+    std::uint64_t FreeSpace() override { return files_.freeSpace; }
+    std::vector<FileInUse> FilesInUse(const std::vector<std::string>& names) override {
+        std::vector<FileInUse> inUse;
+        for (const auto& name : names) {
+            if (const auto held = files_.heldBy.find(name); held != files_.heldBy.end()) {
+                inUse.push_back({name, held->second});
+            }
+        }
+        return inUse;
     }
 
   private:
@@ -107,6 +133,53 @@ class MemoryFolder final : public Folder {
     std::string root_;
     bool locked_ = false;
 };
+
+void MemoryFileSystem::Change() {
+    if (dead_ || changesBeforeCut_-- == 0) {
+        dead_ = true;
+        throw PowerCut();
+    }
+    ++changes_;
+}
+
+void MemoryFileSystem::Apply(const Op& op, bool counted) {
+    if (counted) Change();
+    Replay(op, files_);
+    unflushed_.push_back(op);
+}
+
+void MemoryFileSystem::Replay(const Op& op, std::map<std::string, std::string>& files) {
+    const auto from = files.find(op.path);
+    switch (op.kind) {
+        case Op::Append:
+            files[op.path] += op.data;
+            break;
+        case Op::Erase:
+            files.erase(op.path);
+            break;
+        case Op::Copy:
+        case Op::Move:
+            if (from == files.end()) break;
+            files[op.to] = from->second;
+            if (op.kind == Op::Move) files.erase(op.path);
+            break;
+    }
+}
+
+void MemoryFileSystem::Restart(Loss loss) {
+    if (loss != Loss::None) {
+        files_ = flushed_;
+        const std::size_t count = unflushed_.size();
+        for (std::size_t i = 0; i < count; ++i) {
+            const bool kept = loss == Loss::OlderHalf ? i >= count / 2
+                                                      : (i % 2 == 0) == (loss == Loss::EveryOther);
+            if (loss != Loss::All && kept) Replay(unflushed_[i], files_);
+        }
+    }
+    unflushed_.clear();
+    dead_ = false;
+    changesBeforeCut_ = -1;
+}
 
 MemoryFileSystem::MemoryFileSystem(std::string guardedFolder, std::string currentDirectory)
     : guarded_(std::move(guardedFolder)), current_(std::move(currentDirectory)) {
@@ -123,7 +196,7 @@ void MemoryFileSystem::AddFolder(const std::string& path) {
 void MemoryFileSystem::AddFile(const std::string& path, std::string content) {
     const std::string resolved = Resolve(path);
     AddFolder(ParentOf(resolved));
-    files_[resolved] = std::move(content);
+    files_[resolved] = flushed_[resolved] = std::move(content);
 }
 
 void MemoryFileSystem::Remove(const std::string& path) {
@@ -132,6 +205,7 @@ void MemoryFileSystem::Remove(const std::string& path) {
         return p == resolved || p.starts_with(resolved + "/");
     };
     std::erase_if(files_, [&](const auto& file) { return inside(file.first); });
+    std::erase_if(flushed_, [&](const auto& file) { return inside(file.first); });
     std::erase_if(folders_, inside);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <optional>
@@ -13,9 +14,13 @@
 
 namespace zelvane::test {
 
+// Thrown by every change to a MemoryFileSystem from the moment its power is cut.
+struct PowerCut {};
+
 // A file system held in memory, with POSIX spelling, that notes every write outside one folder.
 // Paths are resolved lexically, as the system resolves them when there are no links, and end at a
-// NUL byte as they do for the system.
+// NUL byte as they do for the system. It keeps, as a disk does, the files as they were at the last
+// flush of a folder, and can lose the power before any change that the update makes.
 class MemoryFileSystem final : public FileSystem {
   public:
     MemoryFileSystem(std::string guardedFolder, std::string currentDirectory);
@@ -33,6 +38,18 @@ class MemoryFileSystem final : public FileSystem {
     // make that transfer fail.
     std::function<void(const std::string& path, bool writing)> beforeTransfer =
         [](const std::string&, bool) {};
+    std::uint64_t freeSpace = UINT64_MAX;
+    std::map<std::string, std::vector<std::string>> heldBy;  // names in use, and by whom
+
+    // How many changes the update has made: files staged, written, put in place, kept, renamed,
+    // removed, and flushes.
+    int Changes() const { return changes_; }
+    // The power goes before the change after this many more.
+    void CutPowerAfter(int changes) { changesBeforeCut_ = changes; }
+    // What a power cut loses of the changes since the last flush: none (as a kill does), all,
+    // every other one, the others, or the older half, as a disk may write some and not others.
+    enum class Loss { None, All, EveryOther, TheOthers, OlderHalf };
+    void Restart(Loss loss);
 
     char Separator() const override { return '/'; }
     std::string NativePath(std::string_view path) const override;
@@ -48,6 +65,15 @@ class MemoryFileSystem final : public FileSystem {
   private:
     friend class MemoryFolder;
     friend struct MemoryStagedFile;
+    // A change since the last flush, which a power cut may lose: each is whole or lost, as a
+    // rename is on a disk, but a file's content is only as much as was appended and kept.
+    struct Op {
+        enum Kind { Append, Erase, Copy, Move } kind;
+        std::string path, to = {}, data = {};
+    };
+    void Change();
+    void Apply(const Op& op, bool counted = true);
+    static void Replay(const Op& op, std::map<std::string, std::string>& files);
     std::string Resolve(const std::string& path) const;
     std::string ResolveForWriting(const std::string& path);
 
@@ -57,6 +83,11 @@ class MemoryFileSystem final : public FileSystem {
     std::map<std::string, std::string> files_;
     std::set<std::string> locked_;
     std::vector<std::string> writesOutside_;
+    std::map<std::string, std::string> flushed_;
+    std::vector<Op> unflushed_;
+    int changes_ = 0;
+    int changesBeforeCut_ = -1;
+    bool dead_ = false;
 };
 
 // Starts nothing: records each start with the folder that was current, and each wait's bound.

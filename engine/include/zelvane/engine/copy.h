@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <span>
 #include <string>
 
@@ -21,12 +22,13 @@ inline void Unscramble(std::span<std::byte> bytes) { Unscramble(bytes, bytes); }
 // attributes; nothing happens when there is none.
 void KillFile(Folder& folder, const std::string& Filename);
 
-// Writes the unscrambled content of the package file InFile as the product file Outfile, a name
-// relative to the install folder. The old product file is replaced only once the new content is
-// complete, so a failure leaves it as it was. With an expected entry of the package's manifest,
-// the package file is hashed as it is read, and it is written only when it matches.
-void CopyEncryptedFile(FileSystem& files, Folder& folder, const std::string& InFile,
-                       const std::string& Outfile, const ManifestEntry* expected = nullptr);
+// Writes the unscrambled content of the package file InFile beside the product file Outfile, a
+// name relative to the install folder, and returns it finished, to be put in place by its Commit;
+// the old product file stays as it was until then. With an expected entry of the package's
+// manifest, the package file is hashed as it is read, and the copy fails unless it matches.
+std::unique_ptr<StagedFile> CopyEncryptedFile(FileSystem& files, Folder& folder,
+                                              const std::string& InFile, const std::string& Outfile,
+                                              const ManifestEntry* expected = nullptr);
 
 inline constexpr const char* kManifestMismatch = "it does not match the package manifest";
 

@@ -7,9 +7,14 @@
 
 namespace zelvane {
 
-// Where a new product file is written before it takes the old one's place: its name with this
-// ending, which no package list entry may name.
+// The updater's own files in the install folder, which no package list entry may name: a new
+// product file is written under its name with the first ending before it takes the old one's
+// place, the old one is kept under its name with the second until the update is done, and the
+// record of an update being put in place has the third.
 inline constexpr std::string_view kPartialSuffix = ".zelvane-partial";
+inline constexpr std::string_view kBackupSuffix = ".zelvane-backup";
+inline constexpr std::string_view kRecordSuffix = ".zelvane-record";
+inline constexpr const char* kRecordName = "update.zelvane-record";
 
 // The install folder as the update uses it: the path text with a separator at its end.
 std::string InstallFolder(const FileSystem& files, std::string_view pathText);
@@ -34,9 +39,11 @@ std::string PackageFileName(const FileSystem& files, const std::string& sourceNa
 // moves no terminal's cursor.
 std::string Visible(std::string_view text);
 
-// The partial file beside the product file `name`: its last part with kPartialSuffix added,
-// shortened (with a hash of the whole, so that it stays distinct and the same on every run) where
-// that would pass the file systems' limit of 255 characters to a name.
-std::string PartialName(std::string_view name);
+// The partial file or the backup beside the product file `name`: its last part with the suffix
+// added, shortened (with a hash of the whole, so that it stays distinct and the same on every run)
+// where that would pass the file systems' limit of 255 characters to a name.
+std::string SideName(std::string_view name, std::string_view suffix);
+inline std::string PartialName(std::string_view name) { return SideName(name, kPartialSuffix); }
+inline std::string BackupName(std::string_view name) { return SideName(name, kBackupSuffix); }
 
 }  // namespace zelvane

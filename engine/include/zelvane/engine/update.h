@@ -25,6 +25,8 @@ inline constexpr const char* kNotFoundMessage =
 inline constexpr const char* kSuccessMessage = "The update was installed successfully.";
 inline constexpr const char* kLockedMessage = "Another update of this folder is running.";
 inline constexpr const char* kCopyFailurePrefix = "Cannot copy file ";
+inline constexpr const char* kCommitFailurePrefix = "Cannot put the new files in place: ";
+inline constexpr const char* kNothingChanged = "Nothing was changed.";
 inline constexpr const char* kStoppedPrefix = "The update stopped: ";
 inline constexpr const char* kUnknownFailure = "an unknown failure";
 inline constexpr const char* kResultLost = "its result could not be read";
@@ -37,10 +39,17 @@ inline constexpr std::size_t kFailureDetailsBudget = 1 << 20;
 enum class UpdateOutcome {
     Installed,       // every step succeeded; the window was closed
     NotFound,        // no install in the folder; nothing changed, the window stays
-    NotStarted,      // a failure before any file was written; nothing changed, the window stays
+    NotStarted,      // a failure before any product file changed; nothing changed, window stays
+    FilesInUse,      // product files are held by running programs; nothing changed, window stays
     Incomplete,      // finished, but something failed; the window was closed
     StoppedPartway,  // an unforeseen failure ended it after files were written; window stays
     Stopped,         // an unforeseen failure ended it before anything changed; window stays
+};
+
+// What an update does when an entry fails.
+enum class FailurePolicy {
+    AllOrNothing,  // nothing is changed, and the update stops
+    KeepGoing,     // the entry is passed over; the others are put in place one by one
 };
 
 struct UpdateContext {
@@ -49,6 +58,7 @@ struct UpdateContext {
     Processes& processes;
     // A package must be signed with the private key of each of these public keys (PEM).
     std::vector<std::string> vendorKeys = BuiltInVendorKeys();
+    FailurePolicy policy = FailurePolicy::AllOrNothing;
 };
 
 // What the Install button does: checks the folder, writes every package file into it,
