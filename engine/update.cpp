@@ -473,6 +473,24 @@ class UpdateRun {
 
 }  // namespace
 
+int ExitStatusOf(UpdateOutcome outcome) {
+    switch (outcome) {
+        case UpdateOutcome::Installed:
+            return kExitInstalled;
+        case UpdateOutcome::NotFound:
+            return kExitNotFound;
+        case UpdateOutcome::Incomplete:
+        case UpdateOutcome::StoppedPartway:
+            return kExitIncomplete;
+        case UpdateOutcome::FilesInUse:
+            return kExitFilesInUse;
+        case UpdateOutcome::NotStarted:
+        case UpdateOutcome::Stopped:
+            break;
+    }
+    return kExitNothingChanged;
+}
+
 UpdateOutcome RunUpdate(const UpdateContext& context) {
     UpdateRun run(context);
     std::string stopped;

@@ -11,20 +11,14 @@
 #include <vector>
 
 #include "zelvane/engine/package_list.h"
+#include "zelvane/engine/paths.h"
 #include "zelvane/engine/update.h"
 
 namespace {
 
-constexpr int kExitInstalled = 0;
-constexpr int kExitNotFound = 1;
-constexpr int kExitIncomplete = 2;
-constexpr int kExitFailed = 3;
-constexpr int kExitFilesInUse = 4;
-constexpr int kExitUsage = 64;
-
 constexpr const char* kUsage =
-    "usage: zelvane-updater-cli [--silent] [--keep-going] [--public-key PUBLIC_KEY_FILE] "
-    "INSTALL_FOLDER";
+    "usage: zelvane-updater-cli [--silent] [--keep-going] [--public-key PUBLIC_KEY_FILE]\n"
+    "                           [--package PACKAGE_FOLDER] [--] INSTALL_FOLDER";
 
 // The window side on a terminal: messages and every failure, as it happens, on standard output;
 // progress on standard error.
@@ -41,6 +35,7 @@ class ConsoleWindow final : public zelvane::WindowSide {
         if (showProgress_) {
             std::fprintf(stderr, "\rInstalling: %.0f of %.0f", value_, maximum_);
             std::fflush(stderr);
+            progressShown_ = true;
         }
     }
     float ProgressValue() override { return value_; }
@@ -61,13 +56,16 @@ class ConsoleWindow final : public zelvane::WindowSide {
     void CloseWindow() override {}
 
   private:
+    // A message starts on a line of its own, never after the progress.
     void EndProgressLine() {
-        if (showProgress_ && maximum_ > 0) std::fputc('\n', stderr);
+        if (progressShown_) std::fputc('\n', stderr);
+        progressShown_ = false;
     }
 
     std::string path_;
     bool silent_;
     bool showProgress_;
+    bool progressShown_ = false;
     float maximum_ = 0;
     float value_ = 0;
     zelvane::PointerShape pointer_ = zelvane::PointerShape::Default;
@@ -77,7 +75,7 @@ void PrintHelp() {
     std::cout
         << kUsage << "\n\n"
         << "Updates the Zelvane install in INSTALL_FOLDER to version 3.7 from the package in\n"
-           "the current folder (FileList.txt and the package files it names).\n\n"
+           "the package folder (FileList.txt and the package files it names).\n\n"
            "  --silent                      register the control without the registration\n"
            "                                tool's messages\n"
            "  --keep-going                  put each file in place as soon as it is copied and\n"
@@ -85,7 +83,12 @@ void PrintHelp() {
            "                                before they were all or nothing\n"
            "  --public-key PUBLIC_KEY_FILE  install only a package whose Package.manifest is\n"
            "                                signed with this key's private key\n"
-           "  --help                        show this text\n\n"
+           "  --package PACKAGE_FOLDER      the folder of FileList.txt and the package files\n"
+           "                                (the current folder when not given)\n"
+           "  -h, --help, /?                show this text\n"
+           "  --version                     show the updater's version\n"
+           "  --                            what follows is the install folder, even when it\n"
+           "                                begins with - or /\n\n"
            "Exit status: 0 installed, 1 no install of version 3.0 or later in the folder,\n"
            "2 finished with failures (each is listed) or stopped after writing, 3 nothing was\n"
            "changed (for example a missing or damaged FileList.txt or package file, a full\n"
@@ -93,70 +96,95 @@ void PrintHelp() {
            "programs hold product files (try again once they are closed), 64 bad arguments.\n";
 }
 
-int ExitStatus(zelvane::UpdateOutcome outcome) {
-    switch (outcome) {
-        case zelvane::UpdateOutcome::Installed:
-            return kExitInstalled;
-        case zelvane::UpdateOutcome::NotFound:
-            return kExitNotFound;
-        case zelvane::UpdateOutcome::Incomplete:
-        case zelvane::UpdateOutcome::StoppedPartway:
-            return kExitIncomplete;
-        case zelvane::UpdateOutcome::NotStarted:
-        case zelvane::UpdateOutcome::Stopped:
-            return kExitFailed;
-        case zelvane::UpdateOutcome::FilesInUse:
-            return kExitFilesInUse;
-    }
-    return kExitFailed;
-}
-
 struct Arguments {
     bool silent = false;
     zelvane::FailurePolicy policy = zelvane::FailurePolicy::AllOrNothing;
     std::optional<std::string> folder;
+    std::optional<std::string> packageFolder;
     std::vector<std::string> vendorKeys = zelvane::BuiltInVendorKeys();
+};
+
+// What the command line asks for, or why it cannot be understood.
+struct Request {
+    enum class Kind { Update, Help, Version, Misunderstood } kind = Kind::Update;
+    Arguments arguments{};
+    std::string problem{};
 };
 
 std::string ReadKey(const std::string& path) {
     return zelvane::ReadSmallFile(*zelvane::SystemFileSystem().OpenForReading(path), path);
 }
 
-// Nothing when the arguments are not understood.
-std::optional<Arguments> ParseArguments(const std::vector<std::string_view>& words) {
-    Arguments arguments;
+// An option's value, or nothing when the option is the last word.
+std::optional<std::string> ValueOf(const std::vector<std::string_view>& words, std::size_t& i) {
+    if (i + 1 >= words.size()) return std::nullopt;
+    return std::string(words[++i]);
+}
+
+bool IsOption(std::string_view word, bool optionsEnded) {
+    if (optionsEnded || word.size() < 2) return false;
+    // Windows programs take options after a slash; a path there never starts with one.
+    return word.starts_with('-') || (zelvane::SystemFileSystem().Separator() == '\\' &&
+                                     word.starts_with('/'));
+}
+
+Request ParseArguments(const std::vector<std::string_view>& words) {
+    Request request;
+    Arguments& arguments = request.arguments;
+    bool optionsEnded = false;
     for (std::size_t i = 0; i < words.size(); ++i) {
-        if (words[i] == "--silent") {
+        const std::string_view word = words[i];
+        std::optional<std::string> value;
+        if (!optionsEnded && (word == "-h" || word == "--help" || word == "/?")) {
+            return {Request::Kind::Help};
+        } else if (!IsOption(word, optionsEnded)) {
+            if (arguments.folder) return {Request::Kind::Misunderstood, {}, "more than one folder"};
+            arguments.folder = word;
+        } else if (word == "--version") {
+            return {Request::Kind::Version};
+        } else if (word == "--") {
+            optionsEnded = true;
+        } else if (word == "--silent") {
             arguments.silent = true;
-        } else if (words[i] == "--keep-going") {
+        } else if (word == "--keep-going") {
             arguments.policy = zelvane::FailurePolicy::KeepGoing;
-        } else if (words[i] == "--public-key" && i + 1 < words.size()) {
-            arguments.vendorKeys.push_back(ReadKey(std::string(words[++i])));
-        } else if (!arguments.folder && !words[i].starts_with("--")) {
-            arguments.folder = words[i];
+        } else if (word == "--public-key" && (value = ValueOf(words, i))) {
+            arguments.vendorKeys.push_back(ReadKey(*value));
+        } else if (word == "--package" && (value = ValueOf(words, i))) {
+            arguments.packageFolder = std::move(value);
         } else {
-            return std::nullopt;
+            return {Request::Kind::Misunderstood, {}, "unknown option " + std::string(word)};
         }
     }
-    if (!arguments.folder) return std::nullopt;
-    return arguments;
+    if (!arguments.folder) return {Request::Kind::Misunderstood, {}, "no install folder"};
+    return request;
 }
 
 int Main(int argc, char** argv) {
-    const std::vector<std::string_view> words(argv + 1, argv + argc);
-    if (std::find(words.begin(), words.end(), "--help") != words.end()) {
-        PrintHelp();
-        return kExitInstalled;
+    const Request request = ParseArguments(std::vector<std::string_view>(argv + 1, argv + argc));
+    switch (request.kind) {
+        case Request::Kind::Help:
+            PrintHelp();
+            return zelvane::kExitInstalled;
+        case Request::Kind::Version:
+            std::cout << "zelvane-updater-cli " << zelvane::kUpdaterVersion
+                      << ", which updates Zelvane to version " << zelvane::kProductVersion << "\n";
+            return zelvane::kExitInstalled;
+        case Request::Kind::Misunderstood:
+            std::cerr << "zelvane-updater-cli: " << zelvane::Visible(request.problem) << "\n"
+                      << kUsage << "\n";
+            return zelvane::kExitUsage;
+        case Request::Kind::Update:
+            break;
     }
-    const std::optional<Arguments> arguments = ParseArguments(words);
-    if (!arguments) {
-        std::cerr << kUsage << "\n";
-        return kExitUsage;
+    const Arguments& arguments = request.arguments;
+    if (arguments.packageFolder) {
+        zelvane::SystemFileSystem().ChangeDirectory(*arguments.packageFolder);
     }
-    ConsoleWindow window(*arguments->folder, arguments->silent);
-    return ExitStatus(zelvane::RunUpdate(
-        {window, zelvane::SystemFileSystem(), zelvane::SystemProcesses(), arguments->vendorKeys,
-         arguments->policy}));
+    ConsoleWindow window(*arguments.folder, arguments.silent);
+    return zelvane::ExitStatusOf(zelvane::RunUpdate(
+        {window, zelvane::SystemFileSystem(), zelvane::SystemProcesses(), arguments.vendorKeys,
+         arguments.policy}));
 }
 
 }  // namespace
@@ -167,9 +195,9 @@ int UpdaterCliMain(int argc, char** argv) {
     try {
         return Main(argc, argv);
     } catch (const std::exception& error) {
-        std::cout << zelvane::kStoppedPrefix << error.what() << std::endl;
+        std::cout << zelvane::kStoppedPrefix << zelvane::Visible(error.what()) << std::endl;
     } catch (...) {
         std::cout << zelvane::kStoppedPrefix << zelvane::kUnknownFailure << std::endl;
     }
-    return kExitFailed;
+    return zelvane::kExitNothingChanged;
 }

@@ -61,6 +61,20 @@ struct UpdateContext {
     FailurePolicy policy = FailurePolicy::AllOrNothing;
 };
 
+// The exit statuses of the updater's programs, window and command line alike.
+inline constexpr int kExitInstalled = 0;
+inline constexpr int kExitNotFound = 1;
+inline constexpr int kExitIncomplete = 2;       // files in place, but something failed
+inline constexpr int kExitNothingChanged = 3;
+inline constexpr int kExitFilesInUse = 4;       // nothing changed; try again later
+inline constexpr int kExitNoAttempt = 5;        // the window was closed before any update
+inline constexpr int kExitUsage = 64;
+
+int ExitStatusOf(UpdateOutcome outcome);
+
+inline constexpr const char* kProductVersion = "3.7";
+inline constexpr const char* kUpdaterVersion = "3.7.0";
+
 // What the Install button does: checks the folder, writes every package file into it,
 // registers the control, runs the post-install programs and reports. Every failure ends as a
 // message; it throws only when the window fails to show that message.
