@@ -301,10 +301,12 @@ void Form1::RunUpdateOnWorker() {
     QEventLoop loop;
     std::thread worker([&] {
         try {
-            RunUpdate({side, files_, processes_});
+            exitStatus_ = ExitStatusOf(RunUpdate({side, files_, processes_}));
         } catch (const std::exception& error) {
+            exitStatus_ = kExitIncomplete;
             failure = error.what();
         } catch (...) {
+            exitStatus_ = kExitIncomplete;
             failure = kUnknownFailure;
         }
         QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "zelvane/engine/update.h"
 #include "zelvane/engine/window_side.h"
 #include "zelvane/platform/files.h"
 #include "zelvane/platform/processes.h"
@@ -31,6 +32,8 @@ class Form1 final : public QWidget, public WindowSide {
     // The control of this name in the description.
     QWidget& ControlNamed(std::string_view name) const;
     void SetFolderDialog(std::unique_ptr<FolderDialog> dialog);
+    // How the last update ended, as the command-line updater tells it; kExitNoAttempt before any.
+    int ExitStatus() const { return exitStatus_; }
 
     std::string PathText() override;
     bool SilentMode() override;
@@ -62,6 +65,7 @@ class Form1 final : public QWidget, public WindowSide {
     void RunUpdateOnWorker();
 
     FileSystem& files_;
+    int exitStatus_ = kExitNoAttempt;
     Processes& processes_;
     std::unique_ptr<FolderDialog> folderDialog_;
     std::map<std::string_view, QWidget*> controls_;

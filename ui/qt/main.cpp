@@ -15,7 +15,8 @@ int main(int argc, char** argv) {
     try {
         zelvane::ui::Form1 form(zelvane::SystemFileSystem(), zelvane::SystemProcesses());
         zelvane::ui::XPLook::Main(form);
-        return application.exec();
+        application.exec();
+        return form.ExitStatus();
     } catch (const std::exception& error) {
         std::cerr << "zelvane-updater: " << error.what() << std::endl;
         return 1;

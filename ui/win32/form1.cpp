@@ -427,8 +427,9 @@ void Form1::Command1_Click() {
 void Form1::RunUpdateOnWorker(HWND window) {
     try {
         MessageWindowThreadSide side(*this, window);
-        RunUpdate({side, SystemFileSystem(), SystemProcesses()});
+        exitStatus_ = ExitStatusOf(RunUpdate({side, SystemFileSystem(), SystemProcesses()}));
     } catch (...) {
+        exitStatus_ = kExitIncomplete;
         updateFailure_ = std::current_exception();
     }
     ::PostMessageW(window, kUpdateFinished, 0, 0);

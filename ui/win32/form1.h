@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "gdi.h"
+#include "zelvane/engine/update.h"
 #include "zelvane/engine/window_side.h"
 #include "zelvane/ui/form_description.h"
 #include "zelvane/win32/windows.h"
@@ -41,6 +42,9 @@ class Form1 final : public WindowSide {
     void TellFailure(const std::string& line) override;
     void ShowFailures(const FailureReport& report) override;
     void CloseWindow() override;
+
+    // How the last update ended, as the command-line updater tells it; kExitNoAttempt before any.
+    int ExitStatus() const { return exitStatus_; }
 
   private:
     static LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam,
@@ -82,6 +86,7 @@ class Form1 final : public WindowSide {
     PointerShape pointer_ = PointerShape::Default;
     std::thread worker_;
     std::exception_ptr updateFailure_;
+    int exitStatus_ = kExitNoAttempt;
     bool closeRequested_ = false;
 };
 

@@ -10,14 +10,13 @@ namespace {
 
 using zelvane::win32::Wide;
 
-int RunUntilClosed(zelvane::ui::Form1& form) {
+void RunUntilClosed(zelvane::ui::Form1& form) {
     MSG message{};
     while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
         if (form.PreTranslate(message)) continue;
         ::TranslateMessage(&message);
         ::DispatchMessageW(&message);
     }
-    return static_cast<int>(message.wParam);
 }
 
 }  // namespace
@@ -32,7 +31,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         form.Show();
         form.ShowMessage(zelvane::ui::NoticeText(), zelvane::ui::kNoticeKind,
                          std::string(zelvane::ui::kNoticeTitle));
-        return RunUntilClosed(form);
+        RunUntilClosed(form);
+        return form.ExitStatus();
     } catch (const std::exception& error) {
         ::MessageBoxW(nullptr,
                       Wide(std::string("The updater cannot start: ") + error.what()).c_str(),
