@@ -89,11 +89,11 @@ void UpdateCommit::Commit() {
     RemoveBackups(folder_, names_);
 }
 
-void MendInterruptedUpdate(FileSystem& files, Folder& folder, const std::string& folderPath) {
+bool MendInterruptedUpdate(FileSystem& files, Folder& folder, const std::string& folderPath) {
     folder.Remove(PartialName(kRecordName));
     const std::string path = folderPath + kRecordName;
     const auto file = files.OpenIfPresent(path);
-    if (!file) return;
+    if (!file) return false;
     const std::string text = ReadSmallFile(*file, path);
     std::string_view rest = text;
     if (!rest.starts_with(kHeader)) throw std::runtime_error("\"" + path + "\" is damaged");
@@ -113,6 +113,7 @@ void MendInterruptedUpdate(FileSystem& files, Folder& folder, const std::string&
     } else {
         RollBack(folder, names);
     }
+    return true;
 }
 
 }  // namespace zelvane

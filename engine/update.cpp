@@ -11,12 +11,21 @@
 #include "zelvane/engine/launch.h"
 #include "zelvane/engine/package_list.h"
 #include "zelvane/engine/paths.h"
+#include "zelvane/engine/update_log.h"
 
 namespace zelvane {
 namespace {
 
 // A failure line longer than this is cut in the final message and its details.
 constexpr std::size_t kLongestShownFailure = 1000;
+
+// The log of a run that keeps none.
+class NoLog final : public UpdateLog {
+  public:
+    void Write(std::string_view) override {}
+    std::string Where() const override { return "not kept"; }
+    std::string Problem() const override { return {}; }
+};
 
 // Something failed before any file was written: the update stops and the window stays.
 class NotStarted : public std::runtime_error {
@@ -87,12 +96,12 @@ std::string Shortened(const std::string& line) {
 // many as fit in a bounded buffer for its details, so that memory stays small however many fail.
 class FailureLog {
   public:
-    explicit FailureLog(WindowSide& window) : window_(window) {}
+    FailureLog(WindowSide& window, UpdateLog& log) : window_(window), log_(log) {}
 
     void Add(const std::string& text) {
         const std::string line = Visible(text);
         window_.TellFailure(line);
-        ++count_;
+        if (++count_ <= kLoggedFailures) log_.Write("failed: " + line);
         const std::string shown = Shortened(line);
         if (shown_.size() < kShownFailures) shown_.push_back(shown);
         if (details_.size() + shown.size() < kFailureDetailsBudget) {
@@ -103,6 +112,13 @@ class FailureLog {
     }
 
     bool Empty() const { return count_ == 0; }
+
+    // The failures past those the log lists, counted there at the end of the run.
+    void LogTheRest() const {
+        if (count_ > kLoggedFailures) {
+            log_.Write("... and " + std::to_string(count_ - kLoggedFailures) + " more failures");
+        }
+    }
 
     // The summary above the failures.
     FailureReport Report(const std::string& summary) const {
@@ -128,9 +144,12 @@ class FailureLog {
         if (notInDetails_ > 0) {
             report.details += "... and " + std::to_string(notInDetails_) + " more.\n";
         }
+        report.details += log_.Problem().empty() ? "\nThe log of this update: " + log_.Where()
+                                                 : "\nThe " + log_.Problem();
     }
 
     WindowSide& window_;
+    UpdateLog& log_;
     std::vector<std::string> shown_;
     std::string details_;
     std::uint64_t count_ = 0;
@@ -145,11 +164,13 @@ class UpdateRun {
           processes_(context.processes),
           vendorKeys_(context.vendorKeys),
           policy_(context.policy),
-          failures_(window_) {}
+          log_(context.log ? *context.log : noLog_),
+          failures_(window_, log_) {}
 
     UpdateOutcome Run() {
         folder_ = InstallFolder(files_, window_.PathText());
         install_ = OpenInstall();
+        log_.Write(install_ ? "an install of version 3.0 or later is there" : kNotFoundMessage);
         if (!install_) {
             window_.ShowMessage(kNotFoundMessage, MessageKind::Ok, "");
             return UpdateOutcome::NotFound;
@@ -179,6 +200,22 @@ class UpdateRun {
         return failures_.Empty() ? UpdateOutcome::Installed : UpdateOutcome::Incomplete;
     }
 
+    // Runs the update and tells how it ended, whatever happens; throws only when the window fails
+    // to tell it.
+    UpdateOutcome RunToTheEnd();
+
+    void LogEnd(UpdateOutcome outcome) {
+        failures_.LogTheRest();
+        log_.Write("ended with exit status " + std::to_string(ExitStatusOf(outcome)));
+    }
+
+  private:
+    UpdateOutcome Tell(const std::string& message, UpdateOutcome outcome) {
+        log_.Write(message);
+        window_.ShowMessage(Visible(message), MessageKind::Ok, "");
+        return outcome;
+    }
+
     // Every failure was told; the report ends by saying that the install is as it was.
     UpdateOutcome TellNothingChanged() {
         window_.ShowFailures(failures_.ReportEndingWith(kNothingChanged));
@@ -188,6 +225,7 @@ class UpdateRun {
     // An unforeseen failure ended the run: says so, and what had been done by then.
     UpdateOutcome Stop(const std::string& reason) {
         std::string text = kStoppedPrefix + Visible(reason);
+        log_.Write(text);
         if (!changed_) {
             window_.ShowMessage(text, MessageKind::Ok, "");
             return UpdateOutcome::Stopped;
@@ -197,7 +235,6 @@ class UpdateRun {
         return UpdateOutcome::StoppedPartway;
     }
 
-  private:
     // The install folder, locked for this run, when it holds an install; nothing when it does not.
     std::unique_ptr<Folder> OpenInstall() {
         std::unique_ptr<Folder> install;
@@ -258,7 +295,9 @@ class UpdateRun {
     // What an update killed while it put its files in place left is put right first.
     void MendInterrupted() {
         try {
-            MendInterruptedUpdate(files_, *install_, folder_);
+            if (MendInterruptedUpdate(files_, *install_, folder_)) {
+                log_.Write("put right what an interrupted update of this folder left");
+            }
         } catch (const std::exception& error) {
             throw NotStarted("An earlier update of this folder was interrupted, and what it left "
                              "could not be put right: " +
@@ -278,6 +317,7 @@ class UpdateRun {
         for (const Entry& entry : entries) {
             try {
                 commit.Add(entry.destination, Copy(entry));
+                log_.Write("copied " + entry.destName);
                 window_.SetProgressValue(static_cast<float>(entry.index));
             } catch (const std::exception& error) {
                 failures_.Add(kCopyFailurePrefix + entry.destName + ": " + error.what());
@@ -285,6 +325,7 @@ class UpdateRun {
         }
         if (!failures_.Empty()) throw NothingChanged();
         try {
+            log_.Write("putting " + std::to_string(entries.size()) + " files in place");
             commit.Commit();
         } catch (const RollBackFailed&) {
             changed_ = true;
@@ -294,6 +335,7 @@ class UpdateRun {
             throw NothingChanged();
         }
         copied_ = static_cast<std::int64_t>(entries.size());
+        log_.Write("every file is in place");
         changed_ = true;
     }
 
@@ -353,6 +395,8 @@ class UpdateRun {
             throw NotStarted("The free space on the install's drive is not known: " +
                              std::string(error.what()));
         }
+        log_.Write("free space: " + Megabytes(needed) + " MB needed, " + std::to_string(free >> 20) +
+                   " MB free");
         if (needed > free) {
             throw NotStarted(
                 "There is not enough free space for the update on the install's drive: " +
@@ -371,6 +415,7 @@ class UpdateRun {
             throw NotStarted("The product files could not be checked for programs that use them: " +
                              std::string(error.what()));
         }
+        log_.Write(inUse.empty() ? "no product file is in use" : "product files are in use");
         if (inUse.empty()) return;
         std::string files;
         std::vector<std::string> programs;
@@ -405,9 +450,9 @@ class UpdateRun {
         const std::string cannot = std::string("Cannot register ") + kControlFile + ": ";
         try {
             changed_ = true;
-            const ProgramWait result = WaitOnProgram(
-                processes_,
-                processes_.Start(RegistrationLaunch(folder_ + kControlFile, window_.SilentMode())));
+            const ProgramLaunch launch =
+                RegistrationLaunch(folder_ + kControlFile, window_.SilentMode());
+            const ProgramWait result = WaitFor(launch.program, Start(launch));
             if (result.end == WaitEnd::ResultUnknown) {
                 failures_.Add(cannot + "the registration tool ran, but " + kResultLost);
             } else if (result.end == WaitEnd::Exited && result.exitCode != 0) {
@@ -438,8 +483,7 @@ class UpdateRun {
     void RunProgram(const std::string& path, WindowStyle style, int attempts) {
         for (int attempt = 1;; ++attempt) {
             try {
-                const ProgramWait result =
-                    WaitOnProgram(processes_, processes_.Start({path, {}, style}));
+                const ProgramWait result = WaitFor(path, Start({path, {}, style}));
                 if (result.end == WaitEnd::ResultUnknown) {
                     failures_.Add("Cannot run " + path + ": it ran, but " + kResultLost);
                 }
@@ -452,6 +496,30 @@ class UpdateRun {
         }
     }
 
+    // Started and, once waited for, noted in the log with how it ended.
+    std::int32_t Start(const ProgramLaunch& launch) {
+        std::string line = "starting " + launch.program;
+        for (const auto& argument : launch.arguments) line += " \"" + argument + "\"";
+        log_.Write(line);
+        return processes_.Start(launch);
+    }
+
+    ProgramWait WaitFor(const std::string& program, std::int32_t id) {
+        const ProgramWait result = WaitOnProgram(processes_, id);
+        switch (result.end) {
+            case WaitEnd::Exited:
+                log_.Write(program + " ended with exit code " + std::to_string(result.exitCode));
+                break;
+            case WaitEnd::StillRunning:
+                log_.Write(program + " is still running; the update goes on");
+                break;
+            case WaitEnd::ResultUnknown:
+                log_.Write(program + " ran, but " + kResultLost);
+                break;
+        }
+        return result;
+    }
+
     std::string InstalledSummary(const std::string& start) const {
         return start + std::to_string(copied_) + " of " + std::to_string(entries_) +
                " files were installed.";
@@ -462,6 +530,8 @@ class UpdateRun {
     Processes& processes_;
     const std::vector<std::string>& vendorKeys_;
     FailurePolicy policy_;
+    NoLog noLog_;
+    UpdateLog& log_;
     FailureLog failures_;
     std::optional<Manifest> manifest_;
     std::string folder_;
@@ -493,23 +563,27 @@ int ExitStatusOf(UpdateOutcome outcome) {
 
 UpdateOutcome RunUpdate(const UpdateContext& context) {
     UpdateRun run(context);
+    const UpdateOutcome outcome = run.RunToTheEnd();
+    run.LogEnd(outcome);
+    return outcome;
+}
+
+UpdateOutcome UpdateRun::RunToTheEnd() {
     std::string stopped;
     try {
-        return run.Run();
+        return Run();
     } catch (const NotStarted& error) {
-        context.window.ShowMessage(Visible(error.what()), MessageKind::Ok, "");
-        return UpdateOutcome::NotStarted;
+        return Tell(error.what(), UpdateOutcome::NotStarted);
     } catch (const FilesBusy& error) {
-        context.window.ShowMessage(Visible(error.what()), MessageKind::Ok, "");
-        return UpdateOutcome::FilesInUse;
+        return Tell(error.what(), UpdateOutcome::FilesInUse);
     } catch (const NothingChanged&) {
-        return run.TellNothingChanged();
+        return TellNothingChanged();
     } catch (const std::exception& error) {
         stopped = error.what();
     } catch (...) {
         stopped = kUnknownFailure;
     }
-    return run.Stop(stopped);
+    return Stop(stopped);
 }
 
 }  // namespace zelvane

@@ -39,8 +39,8 @@ class RollBackFailed : public std::runtime_error {
 
 // Finishes what an update that was killed or lost its power while it put its files in place left:
 // the old product files back where the commit had not ended, the backups gone where it had.
-// Nothing when there is no record of such an update. folderPath is the install folder's path, with
-// a separator at its end.
-void MendInterruptedUpdate(FileSystem& files, Folder& folder, const std::string& folderPath);
+// Nothing, and false, when there is no record of such an update. folderPath is the install
+// folder's path, with a separator at its end.
+bool MendInterruptedUpdate(FileSystem& files, Folder& folder, const std::string& folderPath);
 
 }  // namespace zelvane

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "zelvane/engine/package_check.h"
+#include "zelvane/engine/update_log.h"
 #include "zelvane/engine/window_side.h"
 #include "zelvane/platform/files.h"
 #include "zelvane/platform/processes.h"
@@ -59,6 +60,7 @@ struct UpdateContext {
     // A package must be signed with the private key of each of these public keys (PEM).
     std::vector<std::string> vendorKeys = BuiltInVendorKeys();
     FailurePolicy policy = FailurePolicy::AllOrNothing;
+    UpdateLog* log = nullptr;  // none kept when there is none
 };
 
 // The exit statuses of the updater's programs, window and command line alike.
