@@ -144,8 +144,8 @@ class FailureLog {
         if (notInDetails_ > 0) {
             report.details += "... and " + std::to_string(notInDetails_) + " more.\n";
         }
-        report.details += log_.Problem().empty() ? "\nThe log of this update: " + log_.Where()
-                                                 : "\nThe " + log_.Problem();
+        report.details += "\n" + (log_.Problem().empty() ? "The log of this update: " + log_.Where()
+                                                        : log_.Problem());
     }
 
     WindowSide& window_;

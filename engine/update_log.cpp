@@ -47,7 +47,7 @@ void FileUpdateLog::Write(std::string_view line) {
 }
 
 void FileUpdateLog::Fail(const std::string& problem) {
-    if (problem_.empty()) problem_ = "the log \"" + path_ + "\" could not be written: " + problem;
+    if (problem_.empty()) problem_ = "The log \"" + path_ + "\" could not be written: " + problem;
 }
 
 void WriteHeader(UpdateLog& log, const LogHeader& header) {

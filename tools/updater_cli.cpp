@@ -13,12 +13,14 @@
 #include "zelvane/engine/package_list.h"
 #include "zelvane/engine/paths.h"
 #include "zelvane/engine/update.h"
+#include "zelvane/engine/update_log.h"
+#include "zelvane/platform/session.h"
 
 namespace {
 
 constexpr const char* kUsage =
     "usage: zelvane-updater-cli [--silent] [--keep-going] [--public-key PUBLIC_KEY_FILE]\n"
-    "                           [--package PACKAGE_FOLDER] [--] INSTALL_FOLDER";
+    "                           [--package PACKAGE_FOLDER] [--log LOG_FILE] [--] INSTALL_FOLDER";
 
 // The window side on a terminal: messages and every failure, as it happens, on standard output;
 // progress on standard error.
@@ -85,6 +87,10 @@ void PrintHelp() {
            "                                signed with this key's private key\n"
            "  --package PACKAGE_FOLDER      the folder of FileList.txt and the package files\n"
            "                                (the current folder when not given)\n"
+           "  --log LOG_FILE                append what the update does to LOG_FILE instead of\n"
+           "                                the default log: %TEMP%\\Zelvane update.log on\n"
+           "                                Windows, $XDG_STATE_HOME/zelvane/update.log (by\n"
+           "                                default ~/.local/state/...) elsewhere\n"
            "  -h, --help, /?                show this text\n"
            "  --version                     show the updater's version\n"
            "  --                            what follows is the install folder, even when it\n"
@@ -101,6 +107,7 @@ struct Arguments {
     zelvane::FailurePolicy policy = zelvane::FailurePolicy::AllOrNothing;
     std::optional<std::string> folder;
     std::optional<std::string> packageFolder;
+    std::optional<std::string> logFile;
     std::vector<std::string> vendorKeys = zelvane::BuiltInVendorKeys();
 };
 
@@ -152,6 +159,8 @@ Request ParseArguments(const std::vector<std::string_view>& words) {
             arguments.vendorKeys.push_back(ReadKey(*value));
         } else if (word == "--package" && (value = ValueOf(words, i))) {
             arguments.packageFolder = std::move(value);
+        } else if (word == "--log" && (value = ValueOf(words, i))) {
+            arguments.logFile = std::move(value);
         } else {
             return {Request::Kind::Misunderstood, {}, "unknown option " + std::string(word)};
         }
@@ -161,7 +170,8 @@ Request ParseArguments(const std::vector<std::string_view>& words) {
 }
 
 int Main(int argc, char** argv) {
-    const Request request = ParseArguments(std::vector<std::string_view>(argv + 1, argv + argc));
+    const std::vector<std::string_view> words(argv + 1, argv + argc);
+    const Request request = ParseArguments(words);
     switch (request.kind) {
         case Request::Kind::Help:
             PrintHelp();
@@ -178,13 +188,19 @@ int Main(int argc, char** argv) {
             break;
     }
     const Arguments& arguments = request.arguments;
-    if (arguments.packageFolder) {
-        zelvane::SystemFileSystem().ChangeDirectory(*arguments.packageFolder);
-    }
+    zelvane::FileSystem& files = zelvane::SystemFileSystem();
+    zelvane::FileUpdateLog log(arguments.logFile.value_or(zelvane::DefaultLogPath()));
+    const zelvane::Session session = zelvane::CurrentSession();
+    zelvane::WriteHeader(log, {"zelvane-updater-cli", {words.begin(), words.end()},
+                               *arguments.folder,
+                               arguments.packageFolder.value_or(files.CurrentDirectory()), session.user,
+                               session.elevated});
+    if (arguments.packageFolder) files.ChangeDirectory(*arguments.packageFolder);
     ConsoleWindow window(*arguments.folder, arguments.silent);
-    return zelvane::ExitStatusOf(zelvane::RunUpdate(
-        {window, zelvane::SystemFileSystem(), zelvane::SystemProcesses(), arguments.vendorKeys,
-         arguments.policy}));
+    const int status = zelvane::ExitStatusOf(zelvane::RunUpdate(
+        {window, files, zelvane::SystemProcesses(), arguments.vendorKeys, arguments.policy, &log}));
+    if (!log.Problem().empty()) std::cout << zelvane::Visible(log.Problem()) << std::endl;
+    return status;
 }
 
 }  // namespace

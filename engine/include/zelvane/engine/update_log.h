@@ -14,7 +14,8 @@ class UpdateLog {
   public:
     virtual ~UpdateLog() = default;
     virtual void Write(std::string_view line) = 0;
-    // Where it is kept, and why it could not be written there (empty when it could).
+    // Where it is kept, and a sentence that says why it could not be written there (empty when
+    // it could).
     virtual std::string Where() const = 0;
     virtual std::string Problem() const = 0;
 };
