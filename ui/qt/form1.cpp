@@ -241,6 +241,10 @@ void Form1::SetFolderDialog(std::unique_ptr<FolderDialog> dialog) {
     folderDialog_ = std::move(dialog);
 }
 
+void Form1::UseLog(UpdateLog& log, Session session) {
+    log_ = std::make_unique<WindowLog>(log, std::move(session));
+}
+
 std::string Form1::PathText() { return text1_->text().toStdString(); }
 
 bool Form1::SilentMode() { return check1_->isChecked(); }
@@ -301,7 +305,7 @@ void Form1::RunUpdateOnWorker() {
     QEventLoop loop;
     std::thread worker([&] {
         try {
-            exitStatus_ = ExitStatusOf(RunUpdate({side, files_, processes_}));
+            exitStatus_ = RunLoggedUpdate(side, files_, processes_, log_.get());
         } catch (const std::exception& error) {
             exitStatus_ = kExitIncomplete;
             failure = error.what();

@@ -6,14 +6,18 @@
 #include "form1.h"
 #include "xp_look.h"
 #include "zelvane/platform/files.h"
+#include "zelvane/engine/update_log.h"
 #include "zelvane/platform/processes.h"
+#include "zelvane/platform/session.h"
 #include "zelvane/platform/startup.h"
 
 int main(int argc, char** argv) {
     zelvane::PrepareProcess();
     QApplication application(argc, argv);
     try {
+        zelvane::FileUpdateLog log(zelvane::DefaultLogPath());
         zelvane::ui::Form1 form(zelvane::SystemFileSystem(), zelvane::SystemProcesses());
+        form.UseLog(log, zelvane::CurrentSession());
         zelvane::ui::XPLook::Main(form);
         application.exec();
         return form.ExitStatus();

@@ -427,7 +427,7 @@ void Form1::Command1_Click() {
 void Form1::RunUpdateOnWorker(HWND window) {
     try {
         MessageWindowThreadSide side(*this, window);
-        exitStatus_ = ExitStatusOf(RunUpdate({side, SystemFileSystem(), SystemProcesses()}));
+        exitStatus_ = RunLoggedUpdate(side, SystemFileSystem(), SystemProcesses(), log_.get());
     } catch (...) {
         exitStatus_ = kExitIncomplete;
         updateFailure_ = std::current_exception();

@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <map>
+#include <memory>
 #include <string_view>
 #include <thread>
 #include <utility>
@@ -9,6 +10,7 @@
 
 #include "gdi.h"
 #include "zelvane/engine/update.h"
+#include "zelvane/ui/logged_update.h"
 #include "zelvane/engine/window_side.h"
 #include "zelvane/ui/form_description.h"
 #include "zelvane/win32/windows.h"
@@ -45,6 +47,10 @@ class Form1 final : public WindowSide {
 
     // How the last update ended, as the command-line updater tells it; kExitNoAttempt before any.
     int ExitStatus() const { return exitStatus_; }
+    // Each update is logged there from now on.
+    void UseLog(UpdateLog& log, Session session) {
+        log_ = std::make_unique<WindowLog>(log, std::move(session));
+    }
 
   private:
     static LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam,
@@ -87,6 +93,7 @@ class Form1 final : public WindowSide {
     std::thread worker_;
     std::exception_ptr updateFailure_;
     int exitStatus_ = kExitNoAttempt;
+    std::unique_ptr<WindowLog> log_;
     bool closeRequested_ = false;
 };
 

@@ -3,6 +3,8 @@
 
 #include "common_controls.h"
 #include "form1.h"
+#include "zelvane/engine/update_log.h"
+#include "zelvane/platform/session.h"
 #include "zelvane/platform/startup.h"
 #include "zelvane/win32/text.h"
 
@@ -27,7 +29,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         const INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX),
                                             ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
         ::InitCommonControlsEx(&controls);
+        zelvane::FileUpdateLog log(zelvane::DefaultLogPath());
         zelvane::ui::Form1 form(instance);
+        form.UseLog(log, zelvane::CurrentSession());
         form.Show();
         form.ShowMessage(zelvane::ui::NoticeText(), zelvane::ui::kNoticeKind,
                          std::string(zelvane::ui::kNoticeTitle));
