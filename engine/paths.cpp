@@ -119,14 +119,21 @@ std::uint32_t Fnv1a(std::string_view text) {
     return hash;
 }
 
-// Cuts UTF-8 text to at most `size` bytes without splitting a character.
+}  // namespace
+
 std::string_view CutUtf8(std::string_view text, std::size_t size) {
     if (text.size() <= size) return text;
     while (size > 0 && (static_cast<unsigned char>(text[size]) & 0xC0) == 0x80) --size;
     return text.substr(0, size);
 }
 
-}  // namespace
+bool IsValidUtf8(std::string_view text) {
+    char32_t code = 0;
+    for (std::size_t at = 0, length = 0; at < text.size(); at += length) {
+        if ((length = Utf8Length(text.substr(at), code)) == 0) return false;
+    }
+    return true;
+}
 
 std::string InstallFolder(const FileSystem& files, std::string_view pathText) {
     std::string folder = files.NativePath(pathText);

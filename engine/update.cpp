@@ -12,6 +12,7 @@
 #include "zelvane/engine/package_list.h"
 #include "zelvane/engine/paths.h"
 #include "zelvane/engine/update_log.h"
+#include "zelvane/platform/ansi.h"
 
 namespace zelvane {
 namespace {
@@ -89,7 +90,14 @@ std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
 std::string Shortened(const std::string& line) {
     if (line.size() <= kLongestShownFailure) return line;
-    return line.substr(0, kLongestShownFailure) + "...";
+    return std::string(CutUtf8(line, kLongestShownFailure)) + "...";
+}
+
+// A list saved as UTF-8 (with a byte-order mark, or valid as such) is read as it is; any other
+// in the ANSI code page that old Windows tools wrote.
+std::string ListAsUtf8(std::string text) {
+    if (text.starts_with("\xEF\xBB\xBF") || IsValidUtf8(text)) return text;
+    return AnsiToUtf8(text);
 }
 
 // Every failure of a run is told at once; the first few are kept for the final message, and as
@@ -268,7 +276,7 @@ class UpdateRun {
             throw NotStarted(error.what());
         }
         try {
-            PackageListReader list(std::move(text));
+            PackageListReader list(ListAsUtf8(std::move(text)));
             lastIndex = ReadLastIndex(list);
             return list;
         } catch (const std::exception& error) {
@@ -522,7 +530,8 @@ class UpdateRun {
 
     std::string InstalledSummary(const std::string& start) const {
         return start + std::to_string(copied_) + " of " + std::to_string(entries_) +
-               " files were installed.";
+               (entries_ == 1 ? " file " : " files ") + (copied_ == 1 ? "was" : "were") +
+               " installed.";
     }
 
     WindowSide& window_;

@@ -354,7 +354,9 @@ int Check(const fs::path& folder, const std::optional<fs::path>& publicKeyFile) 
         std::cout << "warning: " << kPackageListName << " goes on after its last counted entry ("
                   << list.lastIndex << "); the updater never reads those lines\n";
     }
-    std::cout << list.lastIndex + 1 << " entries, " << report.Problems() << " problems\n";
+    const auto entries = list.lastIndex + 1;
+    std::cout << entries << (entries == 1 ? " entry, " : " entries, ") << report.Problems()
+              << (report.Problems() == 1 ? " problem\n" : " problems\n");
     return report.Problems() == 0 ? kExitClean : kExitProblems;
 }
 

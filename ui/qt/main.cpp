@@ -5,8 +5,8 @@
 
 #include "form1.h"
 #include "xp_look.h"
-#include "zelvane/platform/files.h"
 #include "zelvane/engine/update_log.h"
+#include "zelvane/platform/files.h"
 #include "zelvane/platform/processes.h"
 #include "zelvane/platform/session.h"
 #include "zelvane/platform/startup.h"

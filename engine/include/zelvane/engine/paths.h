@@ -39,6 +39,10 @@ std::string PackageFileName(const FileSystem& files, const std::string& sourceNa
 // moves no terminal's cursor.
 std::string Visible(std::string_view text);
 
+bool IsValidUtf8(std::string_view text);
+// UTF-8 text cut to at most `size` bytes without splitting a character.
+std::string_view CutUtf8(std::string_view text, std::size_t size);
+
 // The partial file or the backup beside the product file `name`: its last part with the suffix
 // added, shortened (with a hash of the whole, so that it stays distinct and the same on every run)
 // where that would pass the file systems' limit of 255 characters to a name.
