@@ -178,8 +178,13 @@ class UpdateRun {
     UpdateOutcome Run() {
         folder_ = InstallFolder(files_, window_.PathText());
         install_ = OpenInstall();
-        log_.Write(install_ ? "an install of version 3.0 or later is there" : kNotFoundMessage);
         if (!install_) {
+            // The window's message is the one its users know; a script and the log get the reason.
+            const std::string reason = kNotFoundMessage + std::string(": ") +
+                                       (missingMarker_ ? missingMarker_ : "no such folder") +
+                                       (missingMarker_ ? " is missing" : "");
+            log_.Write(reason);
+            window_.TellFailure(reason);
             window_.ShowMessage(kNotFoundMessage, MessageKind::Ok, "");
             return UpdateOutcome::NotFound;
         }
@@ -250,7 +255,10 @@ class UpdateRun {
             install = files_.OpenFolder(folder_);
             if (install && !install->TryLock()) throw NotStarted(kLockedMessage);
             for (const char* marker : kMarkerFiles) {
-                if (install && !install->IsOrdinaryFile(marker)) install.reset();
+                if (install && !install->IsOrdinaryFile(marker)) {
+                    install.reset();
+                    missingMarker_ = marker;
+                }
             }
         } catch (const NotStarted&) {
             throw;
@@ -376,9 +384,14 @@ class UpdateRun {
                 FailEntriesFrom(index, lastIndex, destName, error.what());
                 return;
             } catch (const std::exception& error) {
-                failures_.Add(kCopyFailurePrefix + destName + ": " + error.what());
+                failures_.Add(kCopyFailurePrefix + NameOf(index, destName) + ": " + error.what());
             }
         }
+    }
+
+    // An entry without a name is named by its place in the list.
+    static std::string NameOf(std::int64_t index, const std::string& destName) {
+        return destName.empty() ? "of entry " + std::to_string(index) : destName;
     }
 
     // The entry's names judged, and its package file found as an ordinary file of the size that
@@ -545,6 +558,7 @@ class UpdateRun {
     std::optional<Manifest> manifest_;
     std::string folder_;
     std::unique_ptr<Folder> install_;
+    const char* missingMarker_ = nullptr;
     std::int64_t entries_ = 0;
     std::int64_t copied_ = 0;
     bool changed_ = false;  // a file was written or a program started
