@@ -17,7 +17,6 @@
 #include "zelvane/engine/paths.h"
 #include "zelvane/platform/crypto.h"
 #include "zelvane/platform/signing.h"
-#include "zelvane/platform/startup.h"
 
 namespace fs = std::filesystem;
 
@@ -131,7 +130,13 @@ std::string WindowsName(const fs::path& relative) {
 
 std::vector<Entry> CollectProductFiles(const fs::path& productFolder) {
     std::vector<Entry> entries;
-    for (const auto& item : fs::recursive_directory_iterator(productFolder)) {
+    std::error_code error;
+    fs::recursive_directory_iterator items(productFolder, error);
+    if (error) {
+        throw std::runtime_error("cannot read the product folder \"" + productFolder.string() +
+                                 "\": " + error.message());
+    }
+    for (const auto& item : items) {
         if (!item.is_regular_file()) continue;
         const std::string name = WindowsName(fs::relative(item.path(), productFolder));
         if (name.find_first_of("\"\r\n") != std::string::npos) {
@@ -212,35 +217,48 @@ PackageList ReadPackageList(const fs::path& packageFolder) {
     return list;
 }
 
-// Leaves the package folder existing and empty. A folder that is not empty must hold an earlier
-// package and nothing else; its files are removed.
-void PreparePackageFolder(const fs::path& folder) {
-    fs::create_directories(folder);
-    if (fs::is_empty(folder)) return;
+// A package folder may be missing, empty, or hold an earlier package and nothing else, which a new
+// one replaces.
+void CheckPackageFolder(const fs::path& folder) {
+    if (!fs::exists(folder) || fs::is_empty(folder)) return;
     if (!fs::exists(folder / kPackageListName)) {
         throw std::runtime_error("\"" + folder.string() + "\" is not empty and holds no package");
     }
     std::set<std::string> earlier{kPackageListName, kManifestName, kSignatureName};
     for (const ListEntry& entry : ReadPackageList(folder).entries) earlier.insert(entry.sourceName);
-    std::vector<fs::path> toRemove;
     for (const auto& item : fs::directory_iterator(folder)) {
         if (!item.is_regular_file() || !earlier.contains(item.path().filename().string())) {
             throw std::runtime_error("\"" + folder.string() + "\" holds " +
                                      item.path().filename().string() +
                                      ", which is not part of the package there");
         }
-        toRemove.push_back(item.path());
     }
-    for (const fs::path& path : toRemove) fs::remove(path);
 }
 
-int Build(const fs::path& productFolder, const fs::path& packageFolder,
-          const std::optional<fs::path>& privateKeyFile) {
-    // The key is read first, so that a key that cannot sign leaves the package folder alone.
-    std::optional<zelvane::Signer> signer;
-    if (privateKeyFile) signer.emplace(*privateKeyFile);
-    const std::vector<Entry> entries = CollectProductFiles(productFolder);
-    PreparePackageFolder(packageFolder);
+// A folder beside the package folder, named after it.
+fs::path Beside(const fs::path& folder, const char* suffix) {
+    fs::path whole = fs::absolute(folder).lexically_normal();
+    if (!whole.has_filename()) whole = whole.parent_path();
+    return whole.parent_path() / (whole.filename().string() + suffix);
+}
+
+// The new package takes the earlier one's place only once it is complete, so that a failure on
+// the way leaves the earlier package whole.
+void PutInPlace(const fs::path& built, const fs::path& packageFolder) {
+    if (fs::exists(packageFolder)) {
+        const fs::path earlier = Beside(packageFolder, ".zelvane-earlier");
+        fs::remove_all(earlier);
+        fs::rename(packageFolder, earlier);
+        fs::rename(built, packageFolder);
+        fs::remove_all(earlier);
+        return;
+    }
+    fs::create_directories(Beside(packageFolder, "").parent_path());
+    fs::rename(built, packageFolder);
+}
+
+void WritePackage(const std::vector<Entry>& entries, const fs::path& packageFolder,
+                  const std::optional<zelvane::Signer>& signer) {
     std::vector<ManifestEntry> manifest;
     std::string list = std::to_string(entries.size() - 1) + "\r\n";
     for (std::size_t i = 0; i < entries.size(); ++i) {
@@ -254,6 +272,26 @@ int Build(const fs::path& productFolder, const fs::path& packageFolder,
     const std::string manifestText = zelvane::ManifestText(manifest);
     WriteWholeFile(packageFolder / kManifestName, Bytes(manifestText));
     if (signer) WriteWholeFile(packageFolder / kSignatureName, signer->Sign(Bytes(manifestText)));
+}
+
+int Build(const fs::path& productFolder, const fs::path& packageFolder,
+          const std::optional<fs::path>& privateKeyFile) {
+    // The key is read first, so that a key that cannot sign leaves the package folder alone.
+    std::optional<zelvane::Signer> signer;
+    if (privateKeyFile) signer.emplace(*privateKeyFile);
+    const std::vector<Entry> entries = CollectProductFiles(productFolder);
+    CheckPackageFolder(packageFolder);
+    const fs::path building = Beside(packageFolder, ".zelvane-building");
+    fs::remove_all(building);
+    fs::create_directories(building);
+    try {
+        WritePackage(entries, building, signer);
+    } catch (...) {
+        std::error_code ignored;
+        fs::remove_all(building, ignored);
+        throw;
+    }
+    PutInPlace(building, packageFolder);
     std::cout << "Packed " << entries.size() << " files into " << packageFolder.string()
               << (signer ? ", signed\n" : "\n");
     return kExitClean;
@@ -416,13 +454,8 @@ int Run(const Arguments& arguments) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    try {
-        zelvane::PrepareProcess();
-    } catch (const std::exception& error) {
-        std::cerr << "zelvane-pack: " << error.what() << "\n";
-        return kExitProblems;
-    }
+// Called by this platform's entry point with the arguments in UTF-8.
+int ToolMain(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
     if (std::ranges::any_of(
             args, [](const std::string& arg) { return arg == "--help" || arg == "-h"; })) {

@@ -207,7 +207,7 @@ int Main(int argc, char** argv) {
 
 // Called by this platform's entry point with the arguments in UTF-8. Whatever fails ends as a
 // message and an exit status, never as an uncaught exception.
-int UpdaterCliMain(int argc, char** argv) {
+int ToolMain(int argc, char** argv) {
     try {
         return Main(argc, argv);
     } catch (const std::exception& error) {

@@ -1,4 +1,4 @@
-// The entry point on Windows. The arguments are taken in UTF-16, as the system holds them: the
+// The command-line programs' entry point on Windows. The arguments are taken in UTF-16, as the system holds them: the
 // ANSI ones would lose every character of a folder name outside the ANSI code page.
 #include <iostream>
 #include <stdexcept>
@@ -9,14 +9,14 @@
 #include "zelvane/platform/startup.h"
 #include "zelvane/win32/text.h"
 
-int UpdaterCliMain(int argc, char** argv);  // updater_cli.cpp
+int ToolMain(int argc, char** argv);  // each program's own
 
 int wmain(int argc, wchar_t** wideArgv) {
     try {
         zelvane::PrepareProcess();
     } catch (const std::system_error& error) {
-        std::cout << "The updater cannot start: " << error.what() << std::endl;
-        return 3;  // stopped before anything was written
+        std::cerr << "cannot start: " << error.what() << std::endl;
+        return 3;  // nothing was done
     }
     std::vector<std::string> words;
     words.reserve(static_cast<std::size_t>(argc));
@@ -29,5 +29,5 @@ int wmain(int argc, wchar_t** wideArgv) {
     argv.reserve(words.size() + 1);
     for (auto& word : words) argv.push_back(word.data());
     argv.push_back(nullptr);
-    return UpdaterCliMain(static_cast<int>(words.size()), argv.data());
+    return ToolMain(static_cast<int>(words.size()), argv.data());
 }
