@@ -1,5 +1,5 @@
-// The command-line programs' entry point on Windows. The arguments are taken in UTF-16, as the system holds them: the
-// ANSI ones would lose every character of a folder name outside the ANSI code page.
+// The command-line programs' entry point on Windows. The arguments are taken in UTF-16, as the
+// system holds them: the ANSI ones would lose every character of a name outside the ANSI code page.
 #include <iostream>
 #include <stdexcept>
 #include <string>

@@ -292,7 +292,8 @@ int Build(const fs::path& productFolder, const fs::path& packageFolder,
         throw;
     }
     PutInPlace(building, packageFolder);
-    std::cout << "Packed " << entries.size() << " files into " << packageFolder.string()
+    std::cout << "Packed " << entries.size() << (entries.size() == 1 ? " file" : " files")
+              << " into " << packageFolder.string()
               << (signer ? ", signed\n" : "\n");
     return kExitClean;
 }
