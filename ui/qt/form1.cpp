@@ -129,6 +129,7 @@ QWidget* MakeWidget(const ControlDescription& control) {
             auto* bar = new QProgressBar;
             bar->setTextVisible(false);
             bar->setMinimum(0);
+            bar->setValue(0);  // not "reset", which a screen reader would read as -1
             return bar;
         }
     }
@@ -183,6 +184,7 @@ Form1::Form1(FileSystem& files, Processes& processes)
     setFont(ToQFont(form.font));
     PaintBackground(*this, form.background);
     for (const ControlDescription& control : Controls()) MakeControl(control);
+    for (const ControlDescription& control : Controls()) LinkForScreenReaders(control);
 
     text1_ = qobject_cast<QLineEdit*>(&ControlNamed("Text1"));
     check1_ = qobject_cast<QCheckBox*>(&ControlNamed("Check1"));
@@ -212,6 +214,18 @@ void Form1::MakeControl(const ControlDescription& control) {
         connect(button, &QPushButton::clicked, this, ClickHandlerOf(control.name));
     }
     controls_.emplace(control.name, widget);
+}
+
+void Form1::LinkForScreenReaders(const ControlDescription& control) {
+    QWidget& widget = ControlNamed(control.name);
+    if (!control.accessibleName.empty()) widget.setAccessibleName(ToQString(control.accessibleName));
+    if (!control.labelFor.empty()) {
+        qobject_cast<QLabel*>(&widget)->setBuddy(&ControlNamed(control.labelFor));
+    }
+    if (!control.describedBy.empty()) {
+        widget.setAccessibleDescription(
+            qobject_cast<QLabel*>(&ControlNamed(control.describedBy))->text());
+    }
 }
 
 // Each button's click runs the handler named after it, as Command1_Click.

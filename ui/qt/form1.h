@@ -62,6 +62,7 @@ class Form1 final : public QWidget, public WindowSide {
     using ClickHandler = void (Form1::*)();
     static ClickHandler ClickHandlerOf(std::string_view button);
     void MakeControl(const ControlDescription& control);
+    void LinkForScreenReaders(const ControlDescription& control);
     void Command1_Click();
     void Command2_Click();
     void Command3_Click();

@@ -54,6 +54,11 @@ void ShowMessageBox(QWidget* owner, const std::string& text, MessageKind kind,
     box.setTextFormat(Qt::PlainText);
     box.setWindowModality(Qt::ApplicationModal);
     box.exec();
+    // Without a window manager nothing else gives the window its focus back.
+    if (owner) {
+        owner->window()->activateWindow();
+        if (QWidget* focused = owner->window()->focusWidget()) focused->setFocus();
+    }
 }
 
 }  // namespace zelvane::ui

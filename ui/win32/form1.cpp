@@ -97,12 +97,18 @@ PixelRect ClientRect(const ControlDescription& control, int dpi) {
 }
 
 // Top to bottom: the controls that take the focus, in tab order (the dialog keys follow this
-// order), then the others from front to back as the description stacks them.
+// order), each label that names one right before it, then the others from front to back as the
+// description stacks them.
 std::vector<std::string_view> StackingOrder() {
     std::vector<std::string_view> order = FocusOrder();
     const auto controls = Controls();
     for (auto control = controls.rbegin(); control != controls.rend(); ++control) {
-        if (!TakesFocus(control->kind)) order.push_back(control->name);
+        if (!TakesFocus(control->kind) && control->labelFor.empty()) order.push_back(control->name);
+    }
+    // An edit box takes its name for screen readers from the static text just before it.
+    for (const auto& control : controls) {
+        if (control.labelFor.empty()) continue;
+        order.insert(std::ranges::find(order, control.labelFor), control.name);
     }
     return order;
 }

@@ -88,6 +88,11 @@ struct ControlDescription {
     // of its caption.
     int initialValue = 0;
     bool boxRightOfCaption = false;
+    // For screen readers: the name of a control that shows no caption of its own, the control
+    // that a label names, and the control whose caption tells more about this one.
+    std::string_view accessibleName{};
+    std::string_view labelFor{};
+    std::string_view describedBy{};
 
     constexpr PixelRect Pixels() const { return twips.Pixels(); }
 };
