@@ -30,7 +30,7 @@ constexpr std::size_t kBlockSize = 64 << 10;
 std::unique_ptr<StagedFile> StageBeside(Folder& folder, const std::string& Outfile) {
     const std::string partial = PartialName(Outfile);
     if (auto staged = folder.Stage(partial, Outfile)) return staged;
-    KillFile(folder, partial);
+    folder.Remove(partial);
     if (auto staged = folder.Stage(partial, Outfile)) return staged;
     throw std::system_error(EEXIST, std::generic_category(), "cannot create \"" + partial + "\"");
 }
@@ -143,8 +143,6 @@ void Unscramble(std::span<const std::byte> from, std::span<std::byte> to) {
     }
     for (; i < from.size(); ++i) to[i] = from[i] ^ kScrambleKey;
 }
-
-void KillFile(Folder& folder, const std::string& Filename) { folder.Remove(Filename); }
 
 std::unique_ptr<StagedFile> CopyEncryptedFile(FileSystem& files, Folder& folder,
                                               const std::string& InFile, const std::string& Outfile,

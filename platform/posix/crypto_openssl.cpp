@@ -1,9 +1,9 @@
 // SHA-256, and ECDSA P-256 keys, signatures and their verification, on OpenSSL 3's EVP calls.
 #include <fcntl.h>
 #include <openssl/bio.h>
+#include <openssl/core_names.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
-#include <openssl/core_names.h>
 #include <openssl/objects.h>
 #include <openssl/pem.h>
 #include <unistd.h>
@@ -15,6 +15,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "retry.h"
 #include "unique_fd.h"
 #include "zelvane/platform/crypto.h"
 #include "zelvane/platform/signing.h"
@@ -148,8 +149,8 @@ class NewKeyFile {
 
     void Write(std::string_view text) {
         while (!text.empty()) {
-            const ssize_t put = ::write(fd_.Get(), text.data(), text.size());
-            if (put < 0 && errno == EINTR) continue;
+            const ssize_t put =
+                posix::RetryOnInterrupt([&] { return ::write(fd_.Get(), text.data(), text.size()); });
             if (put < 0) Fail("cannot write");
             text.remove_prefix(static_cast<std::size_t>(put));
         }

@@ -13,12 +13,14 @@
 #include <system_error>
 #include <vector>
 
+#include "retry.h"
 #include "unique_fd.h"
 #include "zelvane/platform/files.h"
 
 namespace zelvane {
 namespace {
 
+using posix::RetryOnInterrupt;
 using posix::UniqueFd;
 
 [[noreturn]] void ThrowError(int error, const char* action, const std::string& path) {
@@ -43,11 +45,10 @@ class PosixReadableFile final : public ReadableFile {
     std::uint64_t Length() override { return length_; }
 
     std::size_t Read(std::span<std::byte> buffer) override {
-        for (;;) {
-            const ssize_t got = ::read(fd_.Get(), buffer.data(), buffer.size());
-            if (got >= 0) return static_cast<std::size_t>(got);
-            if (errno != EINTR) ThrowErrno("cannot read", path_);
-        }
+        const ssize_t got =
+            RetryOnInterrupt([&] { return ::read(fd_.Get(), buffer.data(), buffer.size()); });
+        if (got < 0) ThrowErrno("cannot read", path_);
+        return static_cast<std::size_t>(got);
     }
 
   private:
@@ -168,8 +169,8 @@ class PosixStagedFile final : public StagedFile {
 
     void Write(std::span<const std::byte> bytes) override {
         while (!bytes.empty()) {
-            const ssize_t put = ::write(file_.Get(), bytes.data(), bytes.size());
-            if (put < 0 && errno == EINTR) continue;
+            const ssize_t put =
+                RetryOnInterrupt([&] { return ::write(file_.Get(), bytes.data(), bytes.size()); });
             if (put < 0) Fail("cannot write");
             bytes = bytes.subspan(static_cast<std::size_t>(put));
         }

@@ -13,6 +13,7 @@
 #include <system_error>
 #include <thread>
 
+#include "retry.h"
 #include "unique_fd.h"
 #include "zelvane/platform/processes.h"
 
@@ -21,6 +22,7 @@ extern char** environ;
 namespace zelvane {
 namespace {
 
+using posix::RetryOnInterrupt;
 using posix::UniqueFd;
 
 bool IsRunnableFile(const std::filesystem::path& path) {
@@ -66,10 +68,7 @@ void ReapWhenEnded(pid_t pid) {
 // be collected: for any other process, or one already collected elsewhere, the result is unknown.
 std::optional<ProgramWait> Collect(pid_t pid, int options) {
     int status = 0;
-    pid_t collected = 0;
-    do {
-        collected = ::waitpid(pid, &status, options);
-    } while (collected < 0 && errno == EINTR);
+    const pid_t collected = RetryOnInterrupt([&] { return ::waitpid(pid, &status, options); });
     if (collected == 0) return std::nullopt;
     if (collected != pid) return ProgramWait{};
     if (WIFEXITED(status)) return ProgramWait{WaitEnd::Exited, WEXITSTATUS(status)};

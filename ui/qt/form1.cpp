@@ -268,7 +268,6 @@ void Form1::SetProgressMax(float maximum) { progressBar1_->setMaximum(static_cas
 void Form1::SetProgressValue(float value) {
     progressValue_ = value;
     progressBar1_->setValue(static_cast<int>(value));
-    emit ProgressValueSet(value);
 }
 
 float Form1::ProgressValue() { return progressValue_; }

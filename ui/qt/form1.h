@@ -50,10 +50,6 @@ class Form1 final : public QWidget, public WindowSide {
     void ShowFailures(const FailureReport& report) override;
     void CloseWindow() override;
 
-  signals:
-    // Each value the update gives the progress bar, once the bar shows it.
-    void ProgressValueSet(float value);
-
   protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -18,10 +18,6 @@ inline constexpr std::byte kScrambleKey{0x5A};
 void Unscramble(std::span<const std::byte> from, std::span<std::byte> to);
 inline void Unscramble(std::span<std::byte> bytes) { Unscramble(bytes, bytes); }
 
-// Deletes Filename in the install folder, a leftover of an interrupted run, whatever its
-// attributes; nothing happens when there is none.
-void KillFile(Folder& folder, const std::string& Filename);
-
 // Writes the unscrambled content of the package file InFile beside the product file Outfile, a
 // name relative to the install folder, and returns it finished, to be put in place by its Commit;
 // the old product file stays as it was until then. With an expected entry of the package's

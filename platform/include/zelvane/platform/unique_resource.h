@@ -24,7 +24,7 @@ class UniqueResource {
 
     Type Get() const { return value_; }
     bool Valid() const { return Traits::Valid(value_); }
-    Type Release() { return std::exchange(value_, Traits::None()); }
+    [[nodiscard]] Type Release() { return std::exchange(value_, Traits::None()); }
     void Reset(Type value = Traits::None()) {
         if (Valid()) Traits::Release(value_);
         value_ = value;
