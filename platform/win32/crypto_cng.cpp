@@ -24,11 +24,8 @@
 namespace zelvane {
 namespace {
 
-// The function of this name from the system's own DLL, never from one beside the program: a
-// bcrypt.dll planted there could call any signature good.
-#define ZELVANE_SYSTEM_FUNCTION(library, name) \
-    decltype(&::name) name = library.Get<decltype(&::name)>(#name)
-
+// From the system's own DLLs, never from ones beside the program: a bcrypt.dll planted there
+// could call any signature good.
 struct SystemCrypto {
     win32::SystemLibrary bcrypt{L"bcrypt.dll"};
     win32::SystemLibrary crypt32{L"crypt32.dll"};
@@ -43,8 +40,6 @@ struct SystemCrypto {
     ZELVANE_SYSTEM_FUNCTION(bcrypt, BCryptVerifySignature);
     ZELVANE_SYSTEM_FUNCTION(crypt32, CryptStringToBinaryA);
 };
-
-#undef ZELVANE_SYSTEM_FUNCTION
 
 // Loaded on first use, by whichever thread comes first, and kept until the program ends.
 const SystemCrypto& Api() {

@@ -33,3 +33,7 @@ class SystemLibrary {
 };
 
 }  // namespace zelvane::win32
+
+// A member that holds the function of this name from a SystemLibrary, typed as the SDK declares it.
+#define ZELVANE_SYSTEM_FUNCTION(library, name) \
+    decltype(&::name) name = library.Get<decltype(&::name)>(#name)
