@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <string_view>
 
@@ -55,10 +56,12 @@ struct Scene {
 };
 
 // The package is a file in the temporary folder, or a device; the failure is a part of its text,
-// or empty when the new content lands in the install folder as `landed`.
+// or empty when the new content lands in the install folder as `landed`. inUse: the product file
+// is found held before anything is written.
 struct HostileCase {
     const char *name, *destName, *package, *failure, *landed;
     void (*arrange)(Scene&) = [](Scene&) {};
+    bool inUse = false;
 };
 
 const HostileCase kHostileCases[] = {
@@ -82,7 +85,8 @@ const HostileCase kHostileCases[] = {
      [](Scene& s) {
          s.held.Reset(::CreateFileW((s.install / "engine.exe").c_str(), GENERIC_READ,
                                     FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-     }},
+     },
+     true},
     {"ReadOnlyHiddenSystemLeftoverPartialFile", "engine.exe", "pkg", "", "engine.exe",
      [](Scene& s) { s.Put(PartialName("engine.exe"), FILE_ATTRIBUTE_READONLY | kHiddenOrSystem); }},
     {"PackageIsTheNullDevice", "engine.exe", "\\\\.\\NUL", "NUL\": it is not an ordinary", ""},
@@ -105,12 +109,15 @@ TEST(HostileFolders, NothingIsWrittenOutsideAndEveryCaseEndsAtOnce) {
         const DWORD kept = Attributes(scene.install / "engine.exe") & kHiddenOrSystem;
         const auto package = *c.package == '\\' ? c.package : test::PathText(temp / c.package);
         std::string failure;
+        bool inUse = false;
         try {
             const auto install = SystemFileSystem().OpenFolder(test::PathText(scene.install));
-            CopyEncryptedFile(SystemFileSystem(), *install, package, c.destName);
+            inUse = !install->FilesInUse({c.destName}).empty();
+            CopyEncryptedFile(SystemFileSystem(), *install, package, c.destName)->Commit();
         } catch (const std::exception& error) {
             failure = error.what();
         }
+        EXPECT_EQ(inUse, c.inUse);
         EXPECT_EQ(failure.empty(), *c.failure == '\0') << failure;
         EXPECT_NE(failure.find(c.failure), std::string::npos) << failure;
         EXPECT_TRUE(fs::is_empty(scene.outside)) << "something was written outside";
@@ -148,15 +155,100 @@ bool HandleOpenInto(const std::wstring& part) {
     return false;
 }
 
+// What someone who may write in a folder of the install can do once a staged file there is
+// finished: it is put in place only where it was written, and only that very file.
+struct SwapCase {
+    const char *name, *failure;
+    void (*swap)(const fs::path& install, const fs::path& outside);
+    const char* old;  // where the old product file is then
+};
+
+const SwapCase kSwapCases[] = {
+    {"FolderMovedOutAndAnotherPutInItsPlace", "Sub\" leads outside the install folder",
+     [](auto& in, auto& out) {
+         fs::rename(in / "Sub", out / "Sub");
+         fs::create_directory(in / "Sub");
+     },
+     "outside\\Sub\\x"},
+    {"PartialFileSwapped", "x.zelvane-partial\" was replaced while it was written",
+     [](auto& in, auto& out) {
+         fs::rename(in / "Sub" / PartialName("x"), out / "taken");
+         test::WriteFile(in / "Sub" / PartialName("x"), "forged");
+     },
+     "install\\Sub\\x"},
+};
+
 // The product's own programs run once the copy is done, and may rename or remove its folders.
-TEST(WindowsFolder, HoldsNoFolderOnceACopyIsDone) {
+TEST(WindowsFolder, AFinishedFileHoldsNothingOpenAndIsPlacedOnlyWhereItWasWritten) {
+    for (const SwapCase& c : kSwapCases) {
+        SCOPED_TRACE(c.name);
+        test::TempFolder temp;
+        fs::create_directories(temp / "install\\Sub");
+        fs::create_directory(temp / "outside");
+        test::WriteFile(temp / "install\\Sub\\x", "old");
+        test::WriteFile(temp / "pkg", test::Scramble("new"));
+        const auto install = SystemFileSystem().OpenFolder(test::PathText(temp / "install"));
+        auto staged =
+            CopyEncryptedFile(SystemFileSystem(), *install, test::PathText(temp / "pkg"), "Sub\\x");
+        EXPECT_FALSE(HandleOpenInto(temp.Path().filename().wstring()));
+        c.swap(temp / "install", temp / "outside");
+        std::string failure;
+        try {
+            staged->Commit();
+        } catch (const std::exception& error) {
+            failure = error.what();
+        }
+        EXPECT_NE(failure.find(c.failure), std::string::npos) << failure;
+        staged.reset();
+        EXPECT_EQ(test::ReadFile(temp / c.old), "old");
+        if (fs::exists(temp / "outside\\taken")) {
+            EXPECT_EQ(test::ReadFile(temp / "install\\Sub" / PartialName("x")), "forged")
+                << "not the staged file's to remove";
+        }
+    }
+}
+
+// The steps of a commit on real files: the old product file stays whole under a second name while
+// the new one takes its place, and comes back by a rename. Both names are one file, whose
+// attributes stay when one of them goes, and which is put back where it already is even while a
+// program holds it.
+TEST(WindowsFolder, AnOldFileKeptUnderASecondNameComesBackWhole) {
     test::TempFolder temp;
-    fs::create_directories(temp / "install\\Sub");
+    fs::create_directory(temp / "install");
+    const fs::path old = temp / "install\\engine.exe";
+    test::WriteFile(old, "old");
+    ::SetFileAttributesW(old.c_str(), kHiddenOrSystem);
     test::WriteFile(temp / "pkg", test::Scramble("new"));
     const auto install = SystemFileSystem().OpenFolder(test::PathText(temp / "install"));
-    CopyEncryptedFile(SystemFileSystem(), *install, test::PathText(temp / "pkg"), "Sub\\x");
-    EXPECT_TRUE(::MoveFileW((temp / "install\\Sub").c_str(), (temp / "install\\Moved").c_str()));
-    EXPECT_FALSE(HandleOpenInto(temp.Path().filename().wstring()));
+    EXPECT_FALSE(install->KeepAs("gone.exe", "gone.bak"));
+    ASSERT_TRUE(install->KeepAs("engine.exe", "engine.bak"));
+    ASSERT_TRUE(install->KeepAs("engine.exe", "engine.bak")) << "over the one left before";
+    EXPECT_EQ(Attributes(old) & kHiddenOrSystem, kHiddenOrSystem);
+    {
+        const win32::UniqueHandle held(::CreateFileW(old.c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                                     nullptr, OPEN_EXISTING, 0, nullptr));
+        EXPECT_NO_THROW(install->Rename("engine.bak", "engine.exe")) << "one file, held";
+    }
+    CopyEncryptedFile(SystemFileSystem(), *install, test::PathText(temp / "pkg"), "engine.exe")
+        ->Commit();
+    EXPECT_EQ(test::ReadFile(old) + test::ReadFile(temp / "install\\engine.bak"), "newold");
+    install->Rename("engine.bak", "engine.exe");
+    EXPECT_EQ(test::ReadFile(old), "old");
+    EXPECT_FALSE(install->Exists("engine.bak"));
+}
+
+// A program started from a file keeps it from being removed until the program ends: it goes at
+// the next restart instead.
+TEST(WindowsFolder, AFileARunningProgramStartedFromGoesAtTheNextRestart) {
+    test::TempFolder temp;
+    fs::create_directory(temp / "install");
+    fs::copy_file(ZELVANE_RECORD_PROGRAM, temp / "install\\old.exe");
+    const test::ScopedEnv sleep("ZELVANE_RECORD_SLEEP_MS", "3000");
+    const auto program = SystemProcesses().Open(
+        SystemProcesses().Start({test::PathText(temp / "install\\old.exe"), {}}));
+    const auto install = SystemFileSystem().OpenFolder(test::PathText(temp / "install"));
+    EXPECT_NO_THROW(install->Remove("old.exe"));
+    program->WaitForExit(std::chrono::seconds(60));
 }
 
 }  // namespace

@@ -29,6 +29,10 @@ TEST(WindowsUpdate, InstallsRegistersAndRunsInAFolderOutsideTheAnsiCodePage) {
     };
     EXPECT_EQ(update().first, UpdateOutcome::Installed);
     EXPECT_EQ(test::ReadFile(install / "engine.exe"), "new engine");
+    for (const auto& item : fs::directory_iterator(install)) {
+        EXPECT_EQ(item.path().string().find(".zelvane-"), std::string::npos)
+            << item.path().string();
+    }
     EXPECT_EQ(test::ReadFile(install / "NavTree.ocx.registered"), "DllRegisterServer\r\n");
     const auto records = test::ReadRecords(temp / "log");
     ASSERT_EQ(records.size(), 2u) << "regsvr32.exe is the system's, never a planted one";

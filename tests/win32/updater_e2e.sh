@@ -27,6 +27,11 @@ make_install() {
     for p in UnpackDirs ViewHost; do cp "$build/tests/record-program.exe" "$install/$p.exe"; done
 }
 
+# Every file of the install with its content's hash, and the record of programs started.
+install_state() {
+    (cd "$install" && find . -type f -exec md5sum {} + | sort && cat "$log" 2>/dev/null || true)
+}
+
 # retry TRIES COMMAND...: runs COMMAND every 0.2 s, TRIES times at most, until it succeeds.
 retry() { for _ in $(seq 1 "$1"); do "${@:2}" && return 0 || sleep 0.2; done; return 1; }
 visible() { id="$(xdotool search --onlyvisible --name "^$1\$" | head -n1)" && [[ $id ]]; }
@@ -107,11 +112,38 @@ full_update() {
         fail "NavTree.ocx not registered once, or not these post-install programs: $(cat "$log")"
 }
 
+# The command-line updater, started from the package folder; its output in $work/cli.txt.
+cli() {
+    (cd "$work/package" && ZELVANE_RECORD_LOG='C:\record.log' "$wine" \
+        "$build/bin/zelvane-updater-cli.exe" --silent 'C:\Program Files\Zelvane' >"$work/cli.txt")
+}
+
+# The package of full_update while a program holds engine.exe without delete sharing: the
+# command-line updater names it, changes nothing and exits with 4; once the program has let go,
+# the same package installs.
+files_in_use() {
+    make_install
+    local before status=0 held=""
+    before="$(install_state)"
+    coproc holder { "$wine" "$build/tests/hold-file.exe" 'C:\Program Files\Zelvane\engine.exe'; }
+    local holder_in="${holder[1]}" holder_pid="$holder_PID"
+    read -r -t 60 held <&"${holder[0]}" || true
+    [[ $held == held* ]] || fail "engine.exe was not held"
+    cli || status=$?
+    ((status == 4)) && grep -q "These files are in use: engine.exe\." "$work/cli.txt" ||
+        fail "with engine.exe in use: exit $status, $(cat "$work/cli.txt")"
+    [[ "$(install_state)" == "$before" ]] || fail "the install changed while engine.exe was in use"
+    exec {holder_in}>&-
+    wait "$holder_pid" || fail "the program holding engine.exe failed"
+    cli || fail "once engine.exe was free: $(cat "$work/cli.txt")"
+    cmp -s "$work/product/engine.exe" "$install/engine.exe" || fail "engine.exe was not updated"
+}
+
 # The package of full_update signed on Linux by OpenSSL: the Windows build verifies it, and a
-# package file changed after signing fails its entry. The command-line updater runs from the
-# package folder, as users are told to start it, among DLLs planted there under the names of
-# DLLs that it or the system's DLLs load, which Wine is told to prefer there as Windows would:
-# none may load. Wine's user32 loads imm32 by name once crypt32 brings it in. (It also loads
+# package file changed after signing fails its entry, and so the update: nothing changes. The
+# command-line updater runs from the package folder, as users are told to start it, among DLLs
+# planted there under the names of DLLs that it or the system's DLLs load, which Wine is told to
+# prefer there as Windows would: none may load. Wine's user32 loads imm32 by name once crypt32 brings it in. (It also loads
 # version and uxtheme before a program runs a line, which Windows' does not, so the window is
 # left out.)
 signed_update() {
@@ -122,8 +154,10 @@ signed_update() {
     cp "$build/bin/zelvane-updater-cli.exe" "$work/package"
     local planted=(bcrypt crypt32 version uxtheme dwmapi cryptbase imm32)
     for dll in "${planted[@]}"; do cp "$build/tests/planted.dll" "$work/package/$dll.dll"; done
-    for expected in 0 2; do
+    local before
+    for expected in 0 3; do
         local status=0
+        before="$(install_state)"
         # A planted DLL that is called may crash the updater into Wine's debugger, which waits.
         (cd "$work/package" && WINEDLLOVERRIDES="$(IFS=,; echo "${planted[*]}")=n,b" timeout 120 \
             "$wine" zelvane-updater-cli.exe --silent --public-key ../vendor.pub \
@@ -133,8 +167,10 @@ signed_update() {
         ((status == expected)) || fail "signed package: exit $status, $(cat "$work/cli.txt")"
         printf x >>"$work/package/file00000.bin"
     done
-    grep -q "engine.exe: it does not match the package manifest" "$work/cli.txt" ||
+    grep -q "engine.exe: it does not match the package manifest" "$work/cli.txt" &&
+        grep -q "Nothing was changed\." "$work/cli.txt" ||
         fail "the changed file: $(cat "$work/cli.txt")"
+    [[ "$(install_state)" == "$before" ]] || fail "the damaged package changed the install"
     rm "$work/package/"*.dll "$work/package/zelvane-updater-cli.exe"
 }
 
@@ -167,6 +203,7 @@ at_144_dpi() {  # at_144_dpi CANCEL_TEXT_HEIGHT_AT_96_DPI
 
 if (($# == 2)); then at_144_dpi "$2"; exit; fi
 full_update
+files_in_use
 signed_update
 missing_ninth_marker
 xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$build" "$cancel_text"
