@@ -3,13 +3,14 @@
 namespace zelvane::ui {
 
 int RunLoggedUpdate(WindowSide& side, FileSystem& files, Processes& processes,
-                    WindowLog* windowLog) {
+                    const UpdateSettings* settings) {
     UpdateContext context{side, files, processes};
-    if (windowLog) {
-        const Session& session = windowLog->session;
-        WriteHeader(windowLog->log, {"zelvane-updater", {}, side.PathText(),
-                                     files.CurrentDirectory(), session.user, session.elevated});
-        context.log = &windowLog->log;
+    if (settings) {
+        const Session& session = settings->session;
+        WriteHeader(settings->log, {"zelvane-updater", {}, side.PathText(),
+                                    files.CurrentDirectory(), session.user, session.elevated});
+        context.log = &settings->log;
+        context.vendorKeys = settings->vendorKeys;
     }
     return ExitStatusOf(RunUpdate(context));
 }

@@ -255,8 +255,8 @@ void Form1::SetFolderDialog(std::unique_ptr<FolderDialog> dialog) {
     folderDialog_ = std::move(dialog);
 }
 
-void Form1::UseLog(UpdateLog& log, Session session) {
-    log_ = std::make_unique<WindowLog>(log, std::move(session));
+void Form1::UseSettings(UpdateSettings settings) {
+    settings_ = std::make_unique<UpdateSettings>(std::move(settings));
 }
 
 std::string Form1::PathText() { return text1_->text().toStdString(); }
@@ -318,7 +318,7 @@ void Form1::RunUpdateOnWorker() {
     QEventLoop loop;
     std::thread worker([&] {
         try {
-            exitStatus_ = RunLoggedUpdate(side, files_, processes_, log_.get());
+            exitStatus_ = RunLoggedUpdate(side, files_, processes_, settings_.get());
         } catch (const std::exception& error) {
             exitStatus_ = kExitIncomplete;
             failure = error.what();

@@ -33,8 +33,8 @@ class Form1 final : public QWidget, public WindowSide {
     // The control of this name in the description.
     QWidget& ControlNamed(std::string_view name) const;
     void SetFolderDialog(std::unique_ptr<FolderDialog> dialog);
-    // Each update is logged there from now on.
-    void UseLog(UpdateLog& log, Session session);
+    // What each update is run with from now on.
+    void UseSettings(UpdateSettings settings);
     // How the last update ended, as the command-line updater tells it; kExitNoAttempt before any.
     int ExitStatus() const { return exitStatus_; }
 
@@ -68,7 +68,7 @@ class Form1 final : public QWidget, public WindowSide {
     int exitStatus_ = kExitNoAttempt;
     Processes& processes_;
     std::unique_ptr<FolderDialog> folderDialog_;
-    std::unique_ptr<WindowLog> log_;
+    std::unique_ptr<UpdateSettings> settings_;
     std::map<std::string_view, QWidget*> controls_;
     QLineEdit* text1_ = nullptr;
     QCheckBox* check1_ = nullptr;

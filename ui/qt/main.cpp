@@ -17,7 +17,7 @@ int main(int argc, char** argv) {
     try {
         zelvane::FileUpdateLog log(zelvane::DefaultLogPath());
         zelvane::ui::Form1 form(zelvane::SystemFileSystem(), zelvane::SystemProcesses());
-        form.UseLog(log, zelvane::CurrentSession());
+        form.UseSettings({log, zelvane::CurrentSession(), zelvane::BuiltInVendorKeys()});
         zelvane::ui::XPLook::Main(form);
         application.exec();
         return form.ExitStatus();

@@ -433,7 +433,7 @@ void Form1::Command1_Click() {
 void Form1::RunUpdateOnWorker(HWND window) {
     try {
         MessageWindowThreadSide side(*this, window);
-        exitStatus_ = RunLoggedUpdate(side, SystemFileSystem(), SystemProcesses(), log_.get());
+        exitStatus_ = RunLoggedUpdate(side, SystemFileSystem(), SystemProcesses(), settings_.get());
     } catch (...) {
         exitStatus_ = kExitIncomplete;
         updateFailure_ = std::current_exception();

@@ -47,9 +47,9 @@ class Form1 final : public WindowSide {
 
     // How the last update ended, as the command-line updater tells it; kExitNoAttempt before any.
     int ExitStatus() const { return exitStatus_; }
-    // Each update is logged there from now on.
-    void UseLog(UpdateLog& log, Session session) {
-        log_ = std::make_unique<WindowLog>(log, std::move(session));
+    // What each update is run with from now on.
+    void UseSettings(UpdateSettings settings) {
+        settings_ = std::make_unique<UpdateSettings>(std::move(settings));
     }
 
   private:
@@ -93,7 +93,7 @@ class Form1 final : public WindowSide {
     std::thread worker_;
     std::exception_ptr updateFailure_;
     int exitStatus_ = kExitNoAttempt;
-    std::unique_ptr<WindowLog> log_;
+    std::unique_ptr<UpdateSettings> settings_;
     bool closeRequested_ = false;
 };
 

@@ -31,7 +31,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         ::InitCommonControlsEx(&controls);
         zelvane::FileUpdateLog log(zelvane::DefaultLogPath());
         zelvane::ui::Form1 form(instance);
-        form.UseLog(log, zelvane::CurrentSession());
+        form.UseSettings({log, zelvane::CurrentSession(), zelvane::BuiltInVendorKeys()});
         form.Show();
         form.ShowMessage(zelvane::ui::NoticeText(), zelvane::ui::kNoticeKind,
                          std::string(zelvane::ui::kNoticeTitle));

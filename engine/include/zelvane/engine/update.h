@@ -57,8 +57,9 @@ struct UpdateContext {
     WindowSide& window;
     FileSystem& files;
     Processes& processes;
-    // A package must be signed with the private key of each of these public keys (PEM).
-    std::vector<std::string> vendorKeys = BuiltInVendorKeys();
+    // A package must be signed with the private key of each of these public keys (PEM); main
+    // passes BuiltInVendorKeys() and any the user names.
+    std::vector<std::string> vendorKeys{};
     FailurePolicy policy = FailurePolicy::AllOrNothing;
     UpdateLog* log = nullptr;  // none kept when there is none
 };
