@@ -1,5 +1,6 @@
 #include "form1.h"
 
+#include <algorithm>
 #include <cmath>
 #include <stdexcept>
 
