@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <stdexcept>
+#include <system_error>
 #include <vector>
 
 #include "zelvane/engine/commit.h"
@@ -13,12 +14,18 @@
 #include "zelvane/engine/paths.h"
 #include "zelvane/engine/update_log.h"
 #include "zelvane/platform/ansi.h"
+#include "zelvane/platform/session.h"
 
 namespace zelvane {
 namespace {
 
 // A failure line longer than this is cut in the final message and its details.
 constexpr std::size_t kLongestShownFailure = 1000;
+
+bool LacksRights(const std::exception& error) {
+    const auto* system = dynamic_cast<const std::system_error*>(&error);
+    return system && system->code() == std::errc::permission_denied;
+}
 
 // The log of a run that keeps none.
 class NoLog final : public UpdateLog {
@@ -231,7 +238,12 @@ class UpdateRun {
 
     // Every failure was told; the report ends by saying that the install is as it was.
     UpdateOutcome TellNothingChanged() {
-        window_.ShowFailures(failures_.ReportEndingWith(kNothingChanged));
+        std::string summary = kNothingChanged;
+        if (lacksRights_) {
+            summary += std::string("\nThe install folder cannot be written with this user's rights. ") +
+                       AdviceForMissingRights();
+        }
+        window_.ShowFailures(failures_.ReportEndingWith(summary));
         return UpdateOutcome::NotStarted;
     }
 
@@ -336,6 +348,7 @@ class UpdateRun {
                 log_.Write("copied " + entry.destName);
                 window_.SetProgressValue(static_cast<float>(entry.index));
             } catch (const std::exception& error) {
+                lacksRights_ = lacksRights_ || LacksRights(error);
                 failures_.Add(kCopyFailurePrefix + entry.destName + ": " + error.what());
             }
         }
@@ -559,6 +572,7 @@ class UpdateRun {
     std::string folder_;
     std::unique_ptr<Folder> install_;
     const char* missingMarker_ = nullptr;
+    bool lacksRights_ = false;  // a file could not be written for lack of rights
     std::int64_t entries_ = 0;
     std::int64_t copied_ = 0;
     bool changed_ = false;  // a file was written or a program started

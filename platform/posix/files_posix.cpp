@@ -341,7 +341,8 @@ class PosixFolder final : public Folder {
             return createdMode_;
         }
         if ((old.st_mode & 0222) == 0) {
-            ThrowError(EACCES, "cannot replace the read-only file", place.folderPath + targetLeaf);
+            // Not a lack of rights, which running as another user would mend.
+            ThrowError(EPERM, "cannot replace the read-only file", place.folderPath + targetLeaf);
         }
         // Its permissions, but never set-user-id, set-group-id or sticky.
         return old.st_mode & 0777;

@@ -27,6 +27,8 @@ Session CurrentSession() {
     return {account ? account->pw_name : "uid " + std::to_string(::geteuid()), ::geteuid() == 0};
 }
 
+const char* AdviceForMissingRights() { return "Run the updater as a user who may write there."; }
+
 std::string DefaultLogPath() {
     std::filesystem::path folder;
     if (const char* state = std::getenv("XDG_STATE_HOME"); state && *state == '/') {

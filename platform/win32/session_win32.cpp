@@ -28,6 +28,8 @@ Session CurrentSession() {
     return {user, RunsElevated()};
 }
 
+const char* AdviceForMissingRights() { return "Run the updater as administrator."; }
+
 std::string DefaultLogPath() {
     std::vector<wchar_t> folder(MAX_PATH + 1);
     const DWORD length = ::GetTempPathW(static_cast<DWORD>(folder.size()), folder.data());

@@ -11,6 +11,9 @@ struct Session {
 };
 Session CurrentSession();
 
+// What to do when the install folder cannot be written for lack of rights.
+const char* AdviceForMissingRights();
+
 // Where a run's log goes unless told otherwise: "%TEMP%\Zelvane update.log" on Windows,
 // "$XDG_STATE_HOME/zelvane/update.log" (by default under ~/.local/state) elsewhere, its folder
 // made when missing.
