@@ -515,7 +515,8 @@ class WindowsFolder final : public Folder {
         Reached folder = root_.Reach(target);
         const DWORD attributes = ::GetFileAttributesW(folder.PathOf(target).c_str());
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
-            ThrowError(ERROR_ACCESS_DENIED, "cannot replace the read-only file",
+            // Not a lack of rights, which running as administrator would mend.
+            ThrowError(ERROR_FILE_READ_ONLY, "cannot replace the read-only file",
                        root_.Path() + target);
         }
         const std::wstring path = folder.PathOf(partial);

@@ -20,6 +20,13 @@ class WindowsErrorCategory final : public std::error_category {
   public:
     const char* name() const noexcept override { return "windows"; }
 
+    // A lack of rights compares equal to the generic condition, so that callers tell it alike on
+    // every platform.
+    std::error_condition default_error_condition(int code) const noexcept override {
+        if (code == ERROR_ACCESS_DENIED) return std::errc::permission_denied;
+        return {code, *this};
+    }
+
     std::string message(int code) const override {
         wchar_t* buffer = nullptr;
         const DWORD length = ::FormatMessageW(

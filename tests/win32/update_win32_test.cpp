@@ -4,6 +4,7 @@
 
 #include "test_support.h"
 #include "zelvane/engine/update.h"
+#include "zelvane/win32/windows.h"
 
 namespace zelvane {
 namespace {
@@ -21,10 +22,12 @@ TEST(WindowsUpdate, InstallsRegistersAndRunsInAFolderOutsideTheAnsiCodePage) {
     fs::copy_file(ZELVANE_RECORD_PROGRAM, temp / "regsvr32.exe");
     fs::copy_file(ZELVANE_RECORD_PROGRAM, install / "regsvr32.exe");
     test::ScopedEnv log("ZELVANE_RECORD_LOG", (temp / "log").string());
+    std::string said;  // the update's last message
     const auto update = [&] {
         const test::ScopedCurrentFolder package(temp.Path());  // an update changes it
         test::RecordingWindow window(test::PathText(install), true);
         const auto outcome = RunUpdate({window, SystemFileSystem(), SystemProcesses()});
+        said = window.messages.empty() ? "" : window.messages.back().text;
         return std::pair(outcome, window.failures);
     };
     EXPECT_EQ(update().first, UpdateOutcome::Installed);
@@ -44,6 +47,12 @@ TEST(WindowsUpdate, InstallsRegistersAndRunsInAFolderOutsideTheAnsiCodePage) {
     const std::vector<std::string> failure{
         "Cannot register NavTree.ocx: the registration tool ended with exit code 3"};
     EXPECT_EQ(update(), std::pair(UpdateOutcome::Incomplete, failure));
+
+    // A read-only product file is refused, but not as a lack of rights.
+    ::SetFileAttributesW((install / "engine.exe").c_str(), FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(update().first, UpdateOutcome::NotStarted);
+    EXPECT_NE(said.find("read-only"), std::string::npos) << said;
+    EXPECT_EQ(said.find("administrator"), std::string::npos) << said;
 }
 
 }  // namespace
