@@ -39,7 +39,10 @@ void RollBack(Folder& folder, const std::vector<std::string>& names) {
         const std::string backup = BackupName(name);
         const std::string partial = PartialName(name);
         if (folder.Exists(backup)) {
+            // Not yet replaced, the backup is a second name of the file itself, which a rename
+            // leaves as it is.
             folder.Rename(backup, name);
+            folder.Remove(backup);
         } else if (!folder.Exists(partial)) {
             folder.Remove(name);  // new in this update, and already in place
         }

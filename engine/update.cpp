@@ -159,8 +159,9 @@ class FailureLog {
         if (notInDetails_ > 0) {
             report.details += "... and " + std::to_string(notInDetails_) + " more.\n";
         }
-        report.details += "\n" + (log_.Problem().empty() ? "The log of this update: " + log_.Where()
-                                                        : log_.Problem());
+        report.details += '\n';
+        report.details +=
+            log_.Problem().empty() ? "The log of this update: " + log_.Where() : log_.Problem();
     }
 
     WindowSide& window_;
@@ -414,7 +415,7 @@ class UpdateRun {
         std::string destination = DestinationName(files_, destName);
         std::string packageFile = PackageFileName(files_, sourceName);
         const ManifestEntry* expected = Expected(sourceName);
-        const std::uint64_t size = files_.OpenForReading(packageFile)->Length();
+        const std::uint64_t size = files_.OrdinaryFileSize(packageFile);
         if (expected && expected->size != size) throw std::runtime_error(kManifestMismatch);
         return {index, destName, std::move(destination), std::move(packageFile), expected, size};
     }

@@ -145,9 +145,8 @@ class PosixStagedFile final : public StagedFile {
                     std::string target)
         : root_(root), place_(std::move(place)), file_(std::move(file)),
           partial_(std::move(partial)), target_(std::move(target)) {
-        if (::fstat(file_.Get(), &created_) != 0 || ::fstat(place_.folder, &folder_) != 0) {
-            Fail("cannot create");
-        }
+        if (::fstat(file_.Get(), &created_) != 0) Fail("cannot create");
+        if (place_.opened.Valid() && ::fstat(place_.folder, &folder_) != 0) Fail("cannot create");
     }
     PosixStagedFile(const PosixStagedFile&) = delete;
     PosixStagedFile& operator=(const PosixStagedFile&) = delete;
@@ -210,6 +209,8 @@ class PosixStagedFile final : public StagedFile {
         } catch (const std::system_error&) {
             ThrowOutside(folder);
         }
+        // The install folder itself is held open, and stays where it is.
+        if (!place->opened.Valid()) return std::move(*place);
         struct stat now {};
         if (::fstat(place->folder, &now) != 0 || !SameFile(now, folder_)) ThrowOutside(folder);
         return std::move(*place);
@@ -352,6 +353,14 @@ class PosixFolder final : public Folder {
     mode_t createdMode_;
 };
 
+void RequireOrdinary(const struct stat& info, const std::string& path) {
+    if (S_ISDIR(info.st_mode)) ThrowError(EISDIR, "cannot read", path);
+    if (!S_ISREG(info.st_mode)) {
+        throw std::runtime_error("cannot read \"" + path +
+                                 "\": it is not an ordinary file but a device, a pipe or a socket");
+    }
+}
+
 class PosixFileSystem final : public FileSystem {
   public:
     char Separator() const override { return '/'; }
@@ -378,17 +387,17 @@ class PosixFileSystem final : public FileSystem {
         if (!fd.Valid()) ThrowErrno("cannot open", path);
         struct stat info {};
         if (::fstat(fd.Get(), &info) != 0) ThrowErrno("cannot open", path);
-        if (S_ISDIR(info.st_mode)) {
-            errno = EISDIR;
-            ThrowErrno("cannot read", path);
-        }
-        if (!S_ISREG(info.st_mode)) {
-            throw std::runtime_error("cannot read \"" + path +
-                                     "\": it is not an ordinary file but a device, a pipe or a "
-                                     "socket");
-        }
+        RequireOrdinary(info, path);
         return std::make_unique<PosixReadableFile>(std::move(fd), path,
                                                    static_cast<std::uint64_t>(info.st_size));
+    }
+
+    // Looked at without opening it, which a package of many small files would feel.
+    std::uint64_t OrdinaryFileSize(const std::string& path) override {
+        struct stat info {};
+        if (::stat(path.c_str(), &info) != 0) ThrowErrno("cannot open", path);
+        RequireOrdinary(info, path);
+        return static_cast<std::uint64_t>(info.st_size);
     }
 
     std::unique_ptr<ReadableFile> OpenIfPresent(const std::string& path) override {

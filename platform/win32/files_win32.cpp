@@ -695,6 +695,10 @@ class WindowsFileSystem final : public FileSystem {
         return std::make_unique<WindowsReadableFile>(std::move(file), path);
     }
 
+    std::uint64_t OrdinaryFileSize(const std::string& path) override {
+        return OpenForReading(path)->Length();
+    }
+
     std::unique_ptr<ReadableFile> OpenIfPresent(const std::string& path) override {
         if (::GetFileAttributesW(Wide(path).c_str()) == INVALID_FILE_ATTRIBUTES &&
             (::GetLastError() == ERROR_FILE_NOT_FOUND ||

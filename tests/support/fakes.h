@@ -55,6 +55,9 @@ class MemoryFileSystem final : public FileSystem {
     std::string NativePath(std::string_view path) const override;
     std::unique_ptr<Folder> OpenFolder(const std::string& path) override;
     std::unique_ptr<ReadableFile> OpenForReading(const std::string& path) override;
+    std::uint64_t OrdinaryFileSize(const std::string& path) override {
+        return OpenForReading(path)->Length();
+    }
     std::unique_ptr<ReadableFile> OpenIfPresent(const std::string& path) override {
         return Exists(path) ? OpenForReading(path) : nullptr;
     }

@@ -98,6 +98,8 @@ class FileSystem {
     // Opens an ordinary file only, without waiting: a device, a pipe, a socket or a folder is
     // refused at once.
     virtual std::unique_ptr<ReadableFile> OpenForReading(const std::string& path) = 0;
+    // The size of an ordinary file, refused as OpenForReading refuses anything else.
+    virtual std::uint64_t OrdinaryFileSize(const std::string& path) = 0;
     // As OpenForReading, but nothing when no file of this path exists.
     virtual std::unique_ptr<ReadableFile> OpenIfPresent(const std::string& path) = 0;
 
