@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -93,7 +94,10 @@ class RecordingWindow : public WindowSide {
     std::string PathText() override { return path_; }
     bool SilentMode() override { return silent_; }
     void SetProgressMax(float maximum) override { maxima.push_back(maximum); }
-    void SetProgressValue(float value) override { values.push_back(value); }
+    void SetProgressValue(float value) override {
+        onProgress(value);
+        values.push_back(value);
+    }
     float ProgressValue() override { return values.empty() ? 0 : values.back(); }
     PointerShape Pointer() override { return pointer; }
     void SetPointer(PointerShape shape) override {
@@ -109,6 +113,7 @@ class RecordingWindow : public WindowSide {
     }
     void CloseWindow() override { closed = true; }
 
+    std::function<void(float)> onProgress = [](float) {};  // may throw, as a failing window does
     std::vector<float> maxima;
     std::vector<float> values;
     std::vector<PointerShape> pointers;
