@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <random>
 
 #include "test_support.h"
 
@@ -98,7 +99,12 @@ TEST_F(CliTest, ExitStatusAndOutputTellHowTheUpdateEndedAndAFailureChangesNothin
         {silent, "0\r\nx.txt,p\r\n", 1, "Version 3.0 or later could not be found in this folder\n",
          "RippleShift_kf.exe"},
         {{}, "", 64, ""},
-        {{"--loud", "@"}, "", 64, ""},
+        {{"--loud", "@"}, "", 64, "unknown option --loud\nusage: zelvane-updater-cli"},
+        {{"/?"}, "", 0, "usage: zelvane-updater-cli"},
+        {{"--version"}, "", 0, "zelvane-updater-cli 3.7.0, which updates Zelvane to version 3.7"},
+        // A list in the ANSI code page, logged; a log that cannot be written stops nothing.
+        {{"--log", "../log", "--silent", "@"}, "0\r\nCaf\xE9.txt,p\r\n", 0, "successfully"},
+        {{"--log", "../no/log", "--silent", "@"}, "0\r\nx.txt,p\r\n", 0, "could not be written"},
         {{"@", "@"}, "", 64, ""},
         // The faults of a real disk: full, a read-only file, a folder the user may not write to.
         {silent, "1\r\nx.txt,p\r\ny.txt,p\r\n", 3, ": File too large\nNothing was changed.\n", "",
@@ -121,6 +127,44 @@ TEST_F(CliTest, ExitStatusAndOutputTellHowTheUpdateEndedAndAFailureChangesNothin
         if (c.status == 1 || c.status == 3) {
             EXPECT_EQ(test::Snapshot(install_), before);
         }
+    }
+    const std::string log = ReadFile(temp_ / "log");
+    for (const char* line : {"started with \"--log\"", "user ", "free space: ",
+                             "copied Caf\xC3\xA9.txt", "regsvr32.exe ended with exit code 0",
+                             "ended with exit status 0"}) {
+        EXPECT_NE(log.find(line), std::string::npos) << line << " in " << log;
+    }
+}
+
+// SIGKILL at random moments of a many-file update: the next run finds the old files or the new
+// ones, never a mix (nor a file cut short), and a rerun completes the update.
+TEST_F(CliTest, KilledAnywhereTheNextRunFindsTheOldOrTheNewFiles) {
+    constexpr int kFiles = 6;
+    std::string list = std::to_string(kFiles - 1) + "\r\n";
+    for (int file = 0; file < kFiles; ++file) {
+        list += std::to_string(file) + ",p" + std::to_string(file) + "\r\n";
+        WriteFile(package_ / ("p" + std::to_string(file)),
+                  test::Scramble(std::string(3 << 20, static_cast<char>('a' + file))));
+    }
+    WriteFile(package_ / "FileList.txt", list);
+    const auto newFiles = [&] {
+        int fresh = 0;
+        for (int file = 0; file < kFiles; ++file) {
+            const std::string content = ReadFile(install_ / std::to_string(file));
+            fresh += content != "old";
+            EXPECT_TRUE(content == "old" || content == std::string(3 << 20, 'a' + file)) << file;
+        }
+        return fresh;
+    };
+    std::mt19937 random(std::random_device{}());
+    for (int kill = 0; kill < 25 && !HasFailure(); ++kill) {
+        for (int file = 0; file < kFiles; ++file) WriteFile(install_ / std::to_string(file), "old");
+        const std::string after = std::to_string(random() % 150 / 1000.0);
+        Update({"--silent", "@"}, "exec timeout -s KILL " + after + "s");
+        EXPECT_EQ(Shell("cd bin && exec ./zelvane-updater-cli " + Quoted(install_)), 3);
+        EXPECT_TRUE(newFiles() % kFiles == 0) << "killed after " << after << " s";
+        ASSERT_EQ(Update({"--silent", "@"}), 0) << Output();
+        EXPECT_EQ(newFiles(), kFiles);
     }
 }
 
