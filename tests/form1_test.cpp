@@ -4,9 +4,11 @@
 #include "form1.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QtTest>
 
 #include "test_support.h"
@@ -90,16 +92,32 @@ class Form1Test : public QObject {
     // window stays when nothing was changed.
     void messagesHoldTheWindowAndDetailsListEveryFailure() {
         Setup setup;
+        QCOMPARE(setup.form.ExitStatus(), kExitNoAttempt);
         std::string list = "20\r\n";
         for (int i = 0; i <= 20; ++i) list += "\"new" + std::to_string(i) + ".txt\",\"no.bin\"\r\n";
         test::WriteFile("FileList.txt", list);
         setup.PathBox().setText(setup.elsewhere);  // no install there
         setup.Click(kInstall);
         QVERIFY(setup.form.isVisible());
+        QCOMPARE(setup.form.ExitStatus(), kExitNotFound);
         setup.PathBox().setText(setup.install);
         setup.Click(kInstall);
         QCOMPARE(setup.details.join("").count(kCopyFailurePrefix), 21);
         QVERIFY(setup.dialogs.isEmpty() && setup.form.isVisible());  // nothing was changed
+        QCOMPARE(setup.form.ExitStatus(), kExitNothingChanged);
+    }
+
+    // What a screen reader says of the controls that show no caption of their own.
+    void everyControlHasANameForScreenReaders() {
+        Setup setup;
+        const auto said = [&](QPoint point, QAccessible::Text text) {
+            return QAccessible::queryAccessibleInterface(&setup.At(point))->text(text);
+        };
+        QCOMPARE(said(kPathBox, QAccessible::Name), QString("Path"));
+        QCOMPARE(said({300, 150}, QAccessible::Name), QString("Zelvane update banner"));
+        QCOMPARE(said({300, 450}, QAccessible::Name), QString("Update progress"));
+        QVERIFY(said(kInstall, QAccessible::Description).startsWith("This installer will update"));
+        QCOMPARE(qobject_cast<QProgressBar*>(&setup.At({300, 450}))->value(), 0);
     }
 };
 
