@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <random>
 
 #include "test_support.h"
 
@@ -133,38 +132,6 @@ TEST_F(CliTest, ExitStatusAndOutputTellHowTheUpdateEndedAndAFailureChangesNothin
                              "copied Caf\xC3\xA9.txt", "regsvr32.exe ended with exit code 0",
                              "ended with exit status 0"}) {
         EXPECT_NE(log.find(line), std::string::npos) << line << " in " << log;
-    }
-}
-
-// SIGKILL at random moments of a many-file update: the next run finds the old files or the new
-// ones, never a mix (nor a file cut short), and a rerun completes the update.
-TEST_F(CliTest, KilledAnywhereTheNextRunFindsTheOldOrTheNewFiles) {
-    constexpr int kFiles = 6;
-    std::string list = std::to_string(kFiles - 1) + "\r\n";
-    for (int file = 0; file < kFiles; ++file) {
-        list += std::to_string(file) + ",p" + std::to_string(file) + "\r\n";
-        WriteFile(package_ / ("p" + std::to_string(file)),
-                  test::Scramble(std::string(3 << 20, static_cast<char>('a' + file))));
-    }
-    WriteFile(package_ / "FileList.txt", list);
-    const auto newFiles = [&] {
-        int fresh = 0;
-        for (int file = 0; file < kFiles; ++file) {
-            const std::string content = ReadFile(install_ / std::to_string(file));
-            fresh += content != "old";
-            EXPECT_TRUE(content == "old" || content == std::string(3 << 20, 'a' + file)) << file;
-        }
-        return fresh;
-    };
-    std::mt19937 random(std::random_device{}());
-    for (int kill = 0; kill < 25 && !HasFailure(); ++kill) {
-        for (int file = 0; file < kFiles; ++file) WriteFile(install_ / std::to_string(file), "old");
-        const std::string after = std::to_string(random() % 150 / 1000.0);
-        Update({"--silent", "@"}, "exec timeout -s KILL " + after + "s");
-        EXPECT_EQ(Shell("cd bin && exec ./zelvane-updater-cli " + Quoted(install_)), 3);
-        EXPECT_TRUE(newFiles() % kFiles == 0) << "killed after " << after << " s";
-        ASSERT_EQ(Update({"--silent", "@"}), 0) << Output();
-        EXPECT_EQ(newFiles(), kFiles);
     }
 }
 
