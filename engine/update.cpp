@@ -442,6 +442,7 @@ class UpdateRun {
 
     void CheckFilesInUse(const std::vector<Entry>& entries) {
         std::vector<std::string> names;
+        names.reserve(entries.size());
         for (const Entry& entry : entries) names.push_back(entry.destination);
         std::vector<FileInUse> inUse;
         try {

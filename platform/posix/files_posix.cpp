@@ -248,14 +248,14 @@ class PosixFolder final : public Folder {
     bool TryLock() override {
         if (::flock(root_.Fd(), LOCK_EX | LOCK_NB) == 0) return true;
         if (errno == EWOULDBLOCK) return false;
-        root_.Fail("cannot lock", "");
+        Fail("cannot lock", "");
     }
 
     bool IsOrdinaryFile(const std::string& name) override {
         struct stat info {};
         if (::fstatat(root_.Fd(), name.c_str(), &info, 0) == 0) return S_ISREG(info.st_mode);
         if (errno == ENOENT || errno == ENOTDIR) return false;
-        root_.Fail("cannot look for", name);
+        Fail("cannot look for", name);
     }
 
     std::unique_ptr<StagedFile> Stage(const std::string& partial,
@@ -267,7 +267,7 @@ class PosixFolder final : public Folder {
                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (!fd.Valid()) {
             if (errno == EEXIST) return nullptr;
-            root_.Fail("cannot create", partial);
+            Fail("cannot create", partial);
         }
         auto staged =
             std::make_unique<PosixStagedFile>(root_, std::move(place), std::move(fd), partial, target);
@@ -286,7 +286,7 @@ class PosixFolder final : public Folder {
             if (errno == ENOENT) return false;
             if (errno != EEXIST || ::unlinkat(place.folder, backupLeaf.c_str(), 0) != 0) break;
         }
-        root_.Fail("cannot keep a copy of", name);
+        Fail("cannot keep a copy of", name);
     }
 
     void Rename(const std::string& from, const std::string& to) override {
@@ -294,7 +294,7 @@ class PosixFolder final : public Folder {
         const std::string fromLeaf = from.substr(from.rfind('/') + 1);
         if (::renameat(place.folder, fromLeaf.c_str(), place.folder, place.leaf.c_str()) != 0 &&
             errno != ENOENT) {
-            root_.Fail("cannot replace", to);
+            Fail("cannot replace", to);
         }
     }
 
@@ -305,25 +305,25 @@ class PosixFolder final : public Folder {
             return true;
         }
         if (errno == ENOENT) return false;
-        root_.Fail("cannot look for", name);
+        Fail("cannot look for", name);
     }
 
     void Remove(const std::string& name) override {
         const Place place = root_.PlaceOf(name);
         if (::unlinkat(place.folder, place.leaf.c_str(), 0) != 0 && errno != ENOENT) {
-            root_.Fail("cannot delete", name);
+            Fail("cannot delete", name);
         }
     }
 
     // One flush of the whole file system costs far less than one per file, each waiting for
     // the disk in turn.
     void Flush() override {
-        if (::syncfs(root_.Fd()) != 0) root_.Fail("cannot write to the disk", "");
+        if (::syncfs(root_.Fd()) != 0) Fail("cannot write to the disk", "");
     }
 
     std::uint64_t FreeSpace() override {
         struct statvfs info {};
-        if (::fstatvfs(root_.Fd(), &info) != 0) root_.Fail("cannot tell the free space of", "");
+        if (::fstatvfs(root_.Fd(), &info) != 0) Fail("cannot tell the free space of", "");
         return static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize;
     }
 
@@ -347,6 +347,12 @@ class PosixFolder final : public Folder {
         }
         // Its permissions, but never set-user-id, set-group-id or sticky.
         return old.st_mode & 0777;
+    }
+
+    // Reads errno before anything else can change it.
+    [[noreturn]] void Fail(const char* action, const std::string& name) const {
+        const int error = errno;
+        ThrowError(error, action, root_.Path() + name);
     }
 
     InstallRoot root_;

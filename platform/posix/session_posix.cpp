@@ -16,7 +16,7 @@ const passwd* Account() {
     static thread_local std::vector<char> buffer(16384);
     static thread_local passwd entry{};
     passwd* found = nullptr;
-    ::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found);
+    if (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found) != 0) return nullptr;
     return found;
 }
 
