@@ -46,7 +46,7 @@ std::unique_ptr<StagedFile> StageBeside(Folder& folder, const std::string& Outfi
 // the hashing.
 class BlockHash {
   public:
-    explicit BlockHash(bool inBackground) : hash_(NewSha256()) {
+    BlockHash(std::unique_ptr<Sha256> hash, bool inBackground) : hash_(std::move(hash)) {
         if (inBackground) worker_ = std::thread([this] { Work(); });
     }
     BlockHash(const BlockHash&) = delete;
@@ -146,7 +146,7 @@ void Unscramble(std::span<const std::byte> from, std::span<std::byte> to) {
 
 std::unique_ptr<StagedFile> CopyEncryptedFile(FileSystem& files, Folder& folder,
                                               const std::string& InFile, const std::string& Outfile,
-                                              const ManifestEntry* expected) {
+                                              const ManifestEntry* expected, NewHash newHash) {
     const auto input = files.OpenForReading(InFile);
     const std::uint64_t length = input->Length();
     if (expected && expected->size != length) throw std::runtime_error(kManifestMismatch);
@@ -159,7 +159,7 @@ std::unique_ptr<StagedFile> CopyEncryptedFile(FileSystem& files, Folder& folder,
                           std::make_unique_for_overwrite<std::byte[]>(blockSize)};
     const auto unscrambled = std::make_unique_for_overwrite<std::byte[]>(blockSize);
     std::optional<BlockHash> hash;
-    if (expected) hash.emplace(length >= blockSize);
+    if (expected) hash.emplace(newHash(), length >= blockSize);
     std::uint64_t copied = 0;
     for (std::size_t turn = 0;; turn ^= 1) {
         const std::size_t got = input->Read({read[turn].get(), blockSize});

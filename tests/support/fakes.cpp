@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <sstream>
 #include <system_error>
+#include <thread>
 
 namespace zelvane::test {
 namespace {
@@ -266,6 +267,11 @@ std::string MemoryFileSystem::ResolveForWriting(const std::string& path) {
         writesOutside_.push_back(resolved);
     }
     return resolved;
+}
+
+void SlowByteSum::Update(std::span<const std::byte> bytes) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    for (const std::byte byte : bytes) sum ^= byte;
 }
 
 std::int32_t RecordingProcesses::Start(const ProgramLaunch& launch) {

@@ -21,10 +21,13 @@ inline void Unscramble(std::span<std::byte> bytes) { Unscramble(bytes, bytes); }
 // Writes the unscrambled content of the package file InFile beside the product file Outfile, a
 // name relative to the install folder, and returns it finished, to be put in place by its Commit;
 // the old product file stays as it was until then. With an expected entry of the package's
-// manifest, the package file is hashed as it is read, and the copy fails unless it matches.
+// manifest, the package file is hashed as it is read, with a hash that newHash makes (a test
+// gives one it can watch), and the copy fails unless it matches.
+using NewHash = std::unique_ptr<Sha256> (*)();
 std::unique_ptr<StagedFile> CopyEncryptedFile(FileSystem& files, Folder& folder,
                                               const std::string& InFile, const std::string& Outfile,
-                                              const ManifestEntry* expected = nullptr);
+                                              const ManifestEntry* expected = nullptr,
+                                              NewHash newHash = NewSha256);
 
 inline constexpr const char* kManifestMismatch = "it does not match the package manifest";
 
