@@ -13,6 +13,7 @@
 #include <system_error>
 #include <vector>
 
+#include "process_umask.h"
 #include "retry.h"
 #include "unique_fd.h"
 #include "zelvane/platform/files.h"
@@ -234,11 +235,7 @@ class PosixStagedFile final : public StagedFile {
 };
 
 // The permission bits a new file gets: 0644 less the process's umask.
-mode_t CreatedMode() {
-    const mode_t mask = ::umask(022);
-    ::umask(mask);
-    return 0644 & ~mask;
-}
+mode_t CreatedMode() { return 0644 & ~posix::ProcessUmask(); }
 
 class PosixFolder final : public Folder {
   public:
