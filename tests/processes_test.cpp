@@ -20,10 +20,12 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// True once the process is gone, neither running nor left as a zombie.
+// True once the process is gone, neither running nor left as a zombie, while the service that
+// started it is in use.
 bool GoneWithin(std::int32_t pid, std::chrono::milliseconds limit) {
     for (const auto end = std::chrono::steady_clock::now() + limit;
          std::chrono::steady_clock::now() < end; std::this_thread::sleep_for(20ms)) {
+        SystemProcesses().Open(0);
         if (!std::ifstream("/proc/" + std::to_string(pid) + "/stat")) return true;
     }
     return false;

@@ -8,10 +8,12 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <mutex>
 #include <optional>
 #include <string_view>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include "retry.h"
 #include "unique_fd.h"
@@ -59,10 +61,36 @@ std::string ResolveProgram(const std::string& program) {
         "cannot find \"" + program + "\" beside the updater or on the search path");
 }
 
-// Collects a child that outlived its wait once it ends, so that it never lingers as a zombie.
-void ReapWhenEnded(pid_t pid) {
-    std::thread([pid] { ::waitpid(pid, nullptr, 0); }).detach();
-}
+// Children that outlived their wait, collected once they have ended: at the next start or open,
+// and when the service goes, so that none lingers as a zombie through a long run. One that never
+// ends is left to the system once the updater exits.
+class Unreaped {
+  public:
+    Unreaped() = default;
+    Unreaped(const Unreaped&) = delete;
+    Unreaped& operator=(const Unreaped&) = delete;
+    ~Unreaped() { CollectEnded(); }
+
+    // Only a child of ours that is still running is kept; any other process is not ours to collect.
+    void Keep(pid_t pid) {
+        const std::lock_guard lock(mutex_);
+        if (StillRunning(pid)) pids_.push_back(pid);
+    }
+
+    void CollectEnded() {
+        const std::lock_guard lock(mutex_);
+        std::erase_if(pids_, [](pid_t pid) { return !StillRunning(pid); });
+    }
+
+  private:
+    // Collects the child when it has ended.
+    static bool StillRunning(pid_t pid) {
+        return RetryOnInterrupt([pid] { return ::waitpid(pid, nullptr, WNOHANG); }) == 0;
+    }
+
+    std::mutex mutex_;
+    std::vector<pid_t> pids_;
+};
 
 // Collects the process if it has ended, without waiting unless told to. Only our own children can
 // be collected: for any other process, or one already collected elsewhere, the result is unknown.
@@ -87,10 +115,13 @@ int MillisecondsUntil(std::chrono::steady_clock::time_point deadline) {
 // where a sandbox refuses them, looks at the child every few milliseconds.
 class PosixProcessHandle final : public ProcessHandle {
   public:
-    PosixProcessHandle(pid_t pid, UniqueFd pidFd) : pid_(pid), pidFd_(std::move(pidFd)) {}
+    PosixProcessHandle(pid_t pid, UniqueFd pidFd, Unreaped& unreaped)
+        : pid_(pid), pidFd_(std::move(pidFd)), unreaped_(unreaped) {}
+    PosixProcessHandle(const PosixProcessHandle&) = delete;
+    PosixProcessHandle& operator=(const PosixProcessHandle&) = delete;
 
     ~PosixProcessHandle() override {
-        if (!ended_) ReapWhenEnded(pid_);
+        if (!ended_) unreaped_.Keep(pid_);
     }
 
     ProgramWait WaitForExit(std::chrono::milliseconds bound) override {
@@ -123,12 +154,14 @@ class PosixProcessHandle final : public ProcessHandle {
 
     pid_t pid_;
     UniqueFd pidFd_;
+    Unreaped& unreaped_;
     bool ended_ = false;
 };
 
 class PosixProcesses final : public Processes {
   public:
     std::int32_t Start(const ProgramLaunch& launch) override {
+        unreaped_.CollectEnded();
         // Window styles have no meaning for a POSIX program; the program starts as it is.
         const std::string path = ResolveProgram(launch.program);
         std::vector<std::string> words{launch.program};
@@ -147,10 +180,14 @@ class PosixProcesses final : public Processes {
     }
 
     std::unique_ptr<ProcessHandle> Open(std::int32_t processId) override {
+        unreaped_.CollectEnded();
         if (processId <= 0 || (::kill(processId, 0) != 0 && errno == ESRCH)) return nullptr;
         UniqueFd pidFd(static_cast<int>(::syscall(SYS_pidfd_open, processId, 0)));
-        return std::make_unique<PosixProcessHandle>(processId, std::move(pidFd));
+        return std::make_unique<PosixProcessHandle>(processId, std::move(pidFd), unreaped_);
     }
+
+  private:
+    Unreaped unreaped_;
 };
 
 }  // namespace

@@ -36,7 +36,7 @@ struct ProgramWait {
     bool operator==(const ProgramWait&) const = default;
 };
 
-// An opened process, released when destroyed.
+// An opened process, released when destroyed; it must not outlive the Processes that opened it.
 class ProcessHandle {
   public:
     virtual ~ProcessHandle() = default;
@@ -44,6 +44,8 @@ class ProcessHandle {
     virtual ProgramWait WaitForExit(std::chrono::milliseconds bound) = 0;
 };
 
+// A started program that outlives its wait goes on running. On Linux it is collected once it
+// has ended, at the next start or open and when this service goes, never left as a zombie.
 class Processes {
   public:
     virtual ~Processes() = default;
