@@ -83,12 +83,19 @@ Algorithm OpenAlgorithm(const wchar_t* id) {
     return Algorithm(algorithm);
 }
 
+// One provider serves every hash, from any thread: opening one costs more than hashing a small
+// file. Opened on first use and closed when the program ends, before the DLL is freed.
+BCRYPT_ALG_HANDLE Sha256Algorithm() {
+    static const Algorithm algorithm = OpenAlgorithm(BCRYPT_SHA256_ALGORITHM);
+    return algorithm.Get();
+}
+
 class CngSha256 final : public Sha256 {
   public:
     CngSha256() {
         BCRYPT_HASH_HANDLE hash = nullptr;
         // No hash object buffer: since Windows 7 CNG keeps the object itself.
-        Check(Api().BCryptCreateHash(algorithm_.Get(), &hash, nullptr, 0, nullptr, 0, 0),
+        Check(Api().BCryptCreateHash(Sha256Algorithm(), &hash, nullptr, 0, nullptr, 0, 0),
               "BCryptCreateHash");
         hash_.Reset(hash);
     }
@@ -113,8 +120,7 @@ class CngSha256 final : public Sha256 {
     }
 
   private:
-    Algorithm algorithm_ = OpenAlgorithm(BCRYPT_SHA256_ALGORITHM);
-    Hash hash_;  // after algorithm_, so that it is destroyed first
+    Hash hash_;
 };
 
 std::vector<BYTE> DerOfPem(std::string_view pem) {
