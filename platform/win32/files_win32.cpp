@@ -82,6 +82,23 @@ std::wstring FilledBuffer(Fill fill, const char* action, const std::string& path
     }
 }
 
+// Windows takes a path of MAX_PATH characters or more only in its "\\?\" form, which it reads as
+// it stands. So the path is first made whole as Windows would make it ("." and ".." gone,
+// backslashes only, relative to the current folder), then given the prefix. A device or a path
+// already in that form stays; one that cannot be made whole is left to the call, which says why.
+std::wstring LongPath(const std::wstring& path) {
+    if (path.starts_with(L"\\\\?\\")) return path;
+    const DWORD size = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (size == 0) return path;
+    std::wstring full(size, L'\0');
+    const DWORD length = ::GetFullPathNameW(path.c_str(), size, full.data(), nullptr);
+    if (length == 0 || length >= size) return path;
+    full.resize(length);
+    if (full.starts_with(L"\\\\?\\") || full.starts_with(L"\\\\.\\")) return full;
+    if (full.starts_with(L"\\\\")) return L"\\\\?\\UNC\\" + full.substr(2);
+    return L"\\\\?\\" + full;
+}
+
 std::wstring WithSeparator(std::wstring path) {
     if (!path.ends_with(L'\\')) path += L'\\';
     return path;
@@ -99,8 +116,9 @@ std::wstring Upper(const std::wstring& text) {
 
 // Opens a folder to look at it only, following every link on the way unless flags say otherwise.
 UniqueHandle OpenFolderHandle(const std::wstring& path, DWORD share, DWORD flags = 0) {
-    return UniqueHandle(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, share, nullptr,
-                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr));
+    return UniqueHandle(::CreateFileW(LongPath(path).c_str(), FILE_READ_ATTRIBUTES, share,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags,
+                                      nullptr));
 }
 
 DWORD AttributesOf(HANDLE file, const std::string& path) {
@@ -190,7 +208,7 @@ std::string ParentOf(const std::string& name) {
 // Held without delete sharing: nobody can rename it or put a link in its place meanwhile.
 struct Reached {
     UniqueHandle folder;
-    std::wstring path;  // resolved, with a separator at its end
+    std::wstring path;  // resolved, in the long form, with a separator at its end
 
     std::wstring PathOf(const std::string& name) const { return path + Wide(LeafOf(name)); }
 };
@@ -217,7 +235,7 @@ class InstallRoot {
         if (!folder.Valid()) Fail("cannot open the folder", parent);
         std::wstring resolved = ResolvedPath(folder.Get(), path_ + parent);
         if (!LiesBeneath(folder.Get(), resolved, path_ + parent)) ThrowOutside(path_ + parent);
-        return {std::move(folder), std::move(resolved)};
+        return {std::move(folder), LongPath(resolved)};
     }
 
     [[noreturn]] void Fail(const char* action, const std::string& name) const {
@@ -580,7 +598,8 @@ class WindowsFolder final : public Folder {
 
     std::uint64_t FreeSpace() override {
         ULARGE_INTEGER available{};
-        if (!::GetDiskFreeSpaceExW(root_.FinalPath().c_str(), &available, nullptr, nullptr)) {
+        if (!::GetDiskFreeSpaceExW(LongPath(root_.FinalPath()).c_str(), &available, nullptr,
+                                   nullptr)) {
             root_.Fail("cannot tell the free space of", "");
         }
         return available.QuadPart;
@@ -682,7 +701,7 @@ class WindowsFileSystem final : public FileSystem {
 
     // Opened with backup semantics, a folder opens too, and is refused like a device or a pipe.
     std::unique_ptr<ReadableFile> OpenForReading(const std::string& path) override {
-        const std::wstring wide = Wide(path);
+        const std::wstring wide = LongPath(Wide(path));
         UniqueHandle file(::CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
         if (!file.Valid()) ThrowLastError("cannot open", path);
@@ -700,7 +719,7 @@ class WindowsFileSystem final : public FileSystem {
     }
 
     std::unique_ptr<ReadableFile> OpenIfPresent(const std::string& path) override {
-        if (::GetFileAttributesW(Wide(path).c_str()) == INVALID_FILE_ATTRIBUTES &&
+        if (::GetFileAttributesW(LongPath(Wide(path)).c_str()) == INVALID_FILE_ATTRIBUTES &&
             (::GetLastError() == ERROR_FILE_NOT_FOUND ||
              ::GetLastError() == ERROR_PATH_NOT_FOUND)) {
             return nullptr;
@@ -708,6 +727,8 @@ class WindowsFileSystem final : public FileSystem {
         return OpenForReading(path);
     }
 
+    // The current folder keeps the ordinary spelling: in the long form, every path made from it,
+    // and shown, would carry the prefix.
     void ChangeDirectory(const std::string& path) override {
         const std::wstring wide = Wide(path);
         if (!::SetCurrentDirectoryW(wide.c_str())) {
