@@ -179,6 +179,17 @@ TEST_F(SignedPackageTest, PackAgreesWithOpenSslAndLeavesTheVendorsFilesAlone) {
     fs::remove(temp_ / "product" / "engine.exe");
     ASSERT_EQ(Pack("build product package"), 0);
     EXPECT_FALSE(fs::exists(package_ / "file00001.bin"));
+    // A disk that fills up on the way leaves the earlier package whole and nothing half-built.
+    const auto earlier = test::Snapshot(package_);
+    WriteFile(temp_ / "product" / "big.bin", std::string(1 << 20, 'b'));
+    EXPECT_EQ(Shell("trap '' XFSZ; ulimit -f 1024; exec " ZELVANE_BIN_DIR
+                    "/zelvane-pack build product package"),
+              1);
+    EXPECT_NE(Output().find("cannot write \"" + (temp_ / "package.zelvane-building").string()),
+              std::string::npos)
+        << Output();
+    EXPECT_EQ(test::Snapshot(package_), earlier);
+    EXPECT_FALSE(fs::exists(temp_ / "package.zelvane-building"));
     WriteFile(package_ / "notes.txt", "mine");
     EXPECT_EQ(Pack("build product package"), 1);
     EXPECT_EQ(ReadFile(package_ / "notes.txt"), "mine");
