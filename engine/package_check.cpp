@@ -47,6 +47,11 @@ Sha256Digest DigestOf(std::string_view text) {
 
 }  // namespace
 
+void CheckVendorKey(std::string_view publicKeyPem) {
+    // The key is read before the signature is looked at, and no empty signature verifies.
+    static_cast<void>(VerifySignature(publicKeyPem, {}, {}));
+}
+
 std::optional<Manifest> CheckedManifest(FileSystem& files, std::string_view listText,
                                         std::span<const std::string> vendorKeys) {
     const std::optional<std::string> text = ReadIfPresent(files, kManifestName);

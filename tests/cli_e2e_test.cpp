@@ -105,6 +105,7 @@ TEST_F(CliTest, ExitStatusAndOutputTellHowTheUpdateEndedAndAFailureChangesNothin
         {{"--log", "../log", "--silent", "@"}, "0\r\nCaf\xE9.txt,p\r\n", 0, "successfully"},
         {{"--log", "../no/log", "--silent", "@"}, "0\r\nx.txt,p\r\n", 0, "could not be written"},
         {{"@", "@"}, "", 64, ""},
+        {{"--public-key", "FileList.txt", "@"}, "0\r\n", 64, "\"FileList.txt\" cannot be used: "},
         // The faults of a real disk: full, a read-only file, a folder the user may not write to.
         {silent, "1\r\nx.txt,p\r\ny.txt,p\r\n", 3, ": File too large\nNothing was changed.\n", "",
          "", "trap '' XFSZ; ulimit -f 2047; exec"},
@@ -261,7 +262,7 @@ TEST_F(SignedPackageTest, CheckNamesAndTheUpdaterRefusesWhatTheVendorDidNotSign)
                   c.status == 0 ? std::string(3000, 'e') : "marker");
     }
     // The vendor's key with its curve's parameters spelled out, which Windows refuses.
-    EXPECT_EQ(Update({"--public-key", (temp_ / "explicit.pub").string(), "@"}), 3);
+    EXPECT_EQ(Update({"--public-key", (temp_ / "explicit.pub").string(), "@"}), 64);
     EXPECT_NE(Output().find("not a P-256 key that names its curve"), std::string::npos);
 }
 

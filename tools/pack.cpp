@@ -13,6 +13,7 @@
 
 #include "zelvane/engine/copy.h"
 #include "zelvane/engine/manifest.h"
+#include "zelvane/engine/package_check.h"
 #include "zelvane/engine/package_list.h"
 #include "zelvane/engine/paths.h"
 #include "zelvane/platform/crypto.h"
@@ -314,16 +315,16 @@ class Report {
 void CheckSignature(const fs::path& folder, const std::optional<std::string>& manifestText,
                     const fs::path& publicKeyFile, Report& report) {
     const std::string publicKey = ReadWholeFile(publicKeyFile);
+    try {
+        zelvane::CheckVendorKey(publicKey);
+    } catch (const std::exception& error) {
+        throw std::runtime_error("the public key \"" + publicKeyFile.string() +
+                                 "\" cannot be used: " + error.what());
+    }
     const std::optional<std::string> signature = ReadIfPresent(folder / kSignatureName);
     if (!manifestText) return report.Problem(std::string(kManifestName) + " is missing");
     if (!signature) return report.Problem(std::string(kSignatureName) + " is missing");
-    bool good = false;
-    try {
-        good = zelvane::VerifySignature(publicKey, Bytes(*manifestText), Bytes(*signature));
-    } catch (const std::exception& error) {
-        throw std::runtime_error("\"" + publicKeyFile.string() + "\": " + error.what());
-    }
-    if (!good) {
+    if (!zelvane::VerifySignature(publicKey, Bytes(*manifestText), Bytes(*signature))) {
         return report.Problem(std::string(kSignatureName) + " does not match " + kManifestName +
                               " under this public key: another key signed it, or it was altered");
     }

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "zelvane/engine/package_check.h"
 #include "zelvane/engine/package_list.h"
 #include "zelvane/engine/paths.h"
 #include "zelvane/engine/update.h"
@@ -118,8 +119,12 @@ struct Request {
     std::string problem{};
 };
 
+// The key in the file, checked now: one that cannot be used is a bad argument, not a bad package.
 std::string ReadKey(const std::string& path) {
-    return zelvane::ReadSmallFile(*zelvane::SystemFileSystem().OpenForReading(path), path);
+    std::string key =
+        zelvane::ReadSmallFile(*zelvane::SystemFileSystem().OpenForReading(path), path);
+    zelvane::CheckVendorKey(key);
+    return key;
 }
 
 // An option's value, or nothing when the option is the last word.
@@ -156,7 +161,12 @@ Request ParseArguments(const std::vector<std::string_view>& words) {
         } else if (word == "--keep-going") {
             arguments.policy = zelvane::FailurePolicy::KeepGoing;
         } else if (word == "--public-key" && (value = ValueOf(words, i))) {
-            arguments.vendorKeys.push_back(ReadKey(*value));
+            try {
+                arguments.vendorKeys.push_back(ReadKey(*value));
+            } catch (const std::exception& error) {
+                return {Request::Kind::Misunderstood, {},
+                        "the public key \"" + *value + "\" cannot be used: " + error.what()};
+            }
         } else if (word == "--package" && (value = ValueOf(words, i))) {
             arguments.packageFolder = std::move(value);
         } else if (word == "--log" && (value = ValueOf(words, i))) {

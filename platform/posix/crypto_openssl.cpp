@@ -89,6 +89,19 @@ OwnedKey RequireP256(OwnedKey key, const std::string& what) {
     return key;
 }
 
+// OpenSSL's own reason for a text that holds no public key says little ("unsupported").
+OwnedKey ReadPublicKey(std::string_view pem) {
+    OwnedKey key(PEM_read_bio_PUBKEY(ReadOnlyBio(pem).get(), nullptr, nullptr, nullptr));
+    if (!key) {
+        ERR_clear_error();
+        throw std::runtime_error(pem.find("PRIVATE KEY-----") != std::string_view::npos
+                                     ? "it is a private key, which stays with the vendor; give "
+                                       "its public key"
+                                     : "it is not a public key in PEM (-----BEGIN PUBLIC KEY-----)");
+    }
+    return RequireP256(std::move(key), "the public key");
+}
+
 // Encrypted private keys are refused rather than asked for a passphrase on the terminal.
 int NoPassphrase(char* /*buffer*/, int /*size*/, int /*writing*/, void* /*data*/) { return 0; }
 
@@ -176,9 +189,7 @@ std::unique_ptr<Sha256> NewSha256() { return std::make_unique<OpenSslSha256>(); 
 
 bool VerifySignature(std::string_view publicKeyPem, std::span<const std::byte> message,
                      std::span<const std::byte> derSignature) {
-    const OwnedKey key = RequireP256(
-        OwnedKey(PEM_read_bio_PUBKEY(ReadOnlyBio(publicKeyPem).get(), nullptr, nullptr, nullptr)),
-        "the public key");
+    const OwnedKey key = ReadPublicKey(publicKeyPem);
     const OwnedDigestContext context = NewDigestContext();
     Check(EVP_DigestVerifyInit_ex(context.get(), nullptr, "SHA256", nullptr, nullptr, key.get(),
                                   nullptr),

@@ -17,6 +17,10 @@ inline constexpr const char* kNotSignedPrefix = "The package is not signed by th
 // the matching private key. Empty when the build was given none.
 std::vector<std::string> BuiltInVendorKeys();
 
+// Throws std::runtime_error saying what is wrong when publicKeyPem cannot check a package's
+// signature: it must be a P-256 public key in PEM that names its curve.
+void CheckVendorKey(std::string_view publicKeyPem);
+
 // The manifest of the package in the current folder, checked before anything is written: its
 // line for the package list matches listText, and, when vendor keys are given, its signature
 // verifies with every one of them. Nothing when the package has no manifest and no key asks for
