@@ -1,10 +1,25 @@
 #include "zelvane/ui/window_thread_side.h"
 
-#include <exception>
+#include <utility>
 
 namespace zelvane::ui {
+namespace {
 
+// About as often as a screen can show a change and a person can see it.
+constexpr auto kProgressInterval = std::chrono::milliseconds(33);
+
+}  // namespace
+
+void WindowThreadSide::RethrowPostedFailure() {
+    const std::lock_guard lock(postedFailure_->mutex);
+    if (postedFailure_->failure) {
+        std::rethrow_exception(std::exchange(postedFailure_->failure, nullptr));
+    }
+}
+
+// Whatever was posted before runs first, so the window sees every call in the order made.
 void WindowThreadSide::OnWindowThread(const std::function<void()>& call) {
+    SendHeldProgress();
     std::exception_ptr failure;
     RunOnWindowThread([&] {
         try {
@@ -13,7 +28,32 @@ void WindowThreadSide::OnWindowThread(const std::function<void()>& call) {
             failure = std::current_exception();
         }
     });
+    RethrowPostedFailure();
     if (failure) std::rethrow_exception(failure);
+}
+
+void WindowThreadSide::Post(std::function<void()> call) {
+    RethrowPostedFailure();
+    SendHeldProgress();
+    PostToWindowThread([shared = postedFailure_, call = std::move(call)] {
+        try {
+            call();
+        } catch (...) {
+            const std::lock_guard lock(shared->mutex);
+            if (!shared->failure) shared->failure = std::current_exception();
+        }
+    });
+}
+
+void WindowThreadSide::SendHeldProgress() {
+    const auto held = std::exchange(heldProgress_, std::nullopt);
+    if (!held) return;
+    lastProgress_ = std::chrono::steady_clock::now();
+    Post([&window = window_, value = *held] { window.SetProgressValue(value); });
+}
+
+void WindowThreadSide::Finish() {
+    OnWindowThread([] {});
 }
 
 std::string WindowThreadSide::PathText() {
@@ -29,27 +69,30 @@ bool WindowThreadSide::SilentMode() {
 }
 
 void WindowThreadSide::SetProgressMax(float maximum) {
-    OnWindowThread([&] { window_.SetProgressMax(maximum); });
+    Post([&window = window_, maximum] { window.SetProgressMax(maximum); });
 }
 
+// Held back until the interval has passed since the last one sent; the next call of the window
+// sends it on first.
 void WindowThreadSide::SetProgressValue(float value) {
-    OnWindowThread([&] { window_.SetProgressValue(value); });
+    progressValue_ = value;
+    heldProgress_ = value;
+    if (std::chrono::steady_clock::now() - lastProgress_ >= kProgressInterval) SendHeldProgress();
 }
 
 float WindowThreadSide::ProgressValue() {
-    float value = 0;
-    OnWindowThread([&] { value = window_.ProgressValue(); });
-    return value;
+    if (!progressValue_) OnWindowThread([&] { progressValue_ = window_.ProgressValue(); });
+    return *progressValue_;
 }
 
 PointerShape WindowThreadSide::Pointer() {
-    PointerShape shape = PointerShape::Default;
-    OnWindowThread([&] { shape = window_.Pointer(); });
-    return shape;
+    if (!pointer_) OnWindowThread([&] { pointer_ = window_.Pointer(); });
+    return *pointer_;
 }
 
 void WindowThreadSide::SetPointer(PointerShape shape) {
-    OnWindowThread([&] { window_.SetPointer(shape); });
+    pointer_ = shape;
+    Post([&window = window_, shape] { window.SetPointer(shape); });
 }
 
 void WindowThreadSide::ShowMessage(const std::string& text, MessageKind kind,
@@ -57,15 +100,12 @@ void WindowThreadSide::ShowMessage(const std::string& text, MessageKind kind,
     OnWindowThread([&] { window_.ShowMessage(text, kind, title); });
 }
 
-// The window lists failures in its final message only, so they need not cross threads one by one.
-void WindowThreadSide::TellFailure(const std::string&) {}
-
 void WindowThreadSide::ShowFailures(const FailureReport& report) {
     OnWindowThread([&] { window_.ShowFailures(report); });
 }
 
 void WindowThreadSide::CloseWindow() {
-    OnWindowThread([&] { window_.CloseWindow(); });
+    Post([&window = window_] { window.CloseWindow(); });
 }
 
 }  // namespace zelvane::ui

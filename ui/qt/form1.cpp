@@ -5,7 +5,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
-#include <QEventLoop>
 #include <QGroupBox>
 #include <QImage>
 #include <QLabel>
@@ -15,14 +14,14 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStyle>
+#include <QThread>
 #include <algorithm>
-#include <array>
 #include <stdexcept>
 #include <thread>
 #include <utility>
 
-#include "folder_browser_qt.h"
-#include "gui_thread_window_side.h"
+#include "folder_browser.h"
+#include "window_thread_side.h"
 #include "message_box.h"
 #include "zelvane/engine/update.h"
 #include "zelvane/ui/folder_browser.h"
@@ -186,22 +185,26 @@ Form1::Form1(FileSystem& files, Processes& processes)
     for (const ControlDescription& control : Controls()) MakeControl(control);
     for (const ControlDescription& control : Controls()) LinkForScreenReaders(control);
 
-    text1_ = qobject_cast<QLineEdit*>(&ControlNamed("Text1"));
-    check1_ = qobject_cast<QCheckBox*>(&ControlNamed("Check1"));
-    progressBar1_ = qobject_cast<QProgressBar*>(&ControlNamed("ProgressBar1"));
+    text1_ = qobject_cast<QLineEdit*>(&ControlWidget(ControlId::Text1));
+    check1_ = qobject_cast<QCheckBox*>(&ControlWidget(ControlId::Check1));
+    progressBar1_ = qobject_cast<QProgressBar*>(&ControlWidget(ControlId::ProgressBar1));
 
     const auto order = FocusOrder();
     for (std::size_t i = 1; i < order.size(); ++i) {
-        setTabOrder(&ControlNamed(order[i - 1]), &ControlNamed(order[i]));
+        setTabOrder(&ControlWidget(order[i - 1]), &ControlWidget(order[i]));
     }
-    ControlNamed(InitialFocus()).setFocus();
+    ControlWidget(InitialFocus()).setFocus();
     qApp->installEventFilter(this);
 }
 
-Form1::~Form1() { qApp->removeEventFilter(this); }
+// The window cannot close while an update runs, so the worker has returned or is about to.
+Form1::~Form1() {
+    qApp->removeEventFilter(this);
+    if (worker_.joinable()) worker_.join();
+}
 
 void Form1::MakeControl(const ControlDescription& control) {
-    QWidget* parent = control.container == kFormName ? this : &ControlNamed(control.container);
+    QWidget* parent = control.frame ? &ControlWidget(*control.frame) : this;
     QWidget* widget = MakeWidget(control);
     widget->setParent(parent);
     widget->setObjectName(ToQString(control.name));
@@ -211,95 +214,108 @@ void Form1::MakeControl(const ControlDescription& control) {
     if (control.background) PaintBackground(*widget, *control.background);
     if (!TakesFocus(control.kind)) widget->setFocusPolicy(Qt::NoFocus);
     if (auto* button = qobject_cast<QPushButton*>(widget)) {
-        connect(button, &QPushButton::clicked, this, ClickHandlerOf(control.name));
+        connect(button, &QPushButton::clicked, this, ClickHandlerOf(control.id));
     }
-    controls_.emplace(control.name, widget);
+    controls_.emplace(control.id, widget);
 }
 
 void Form1::LinkForScreenReaders(const ControlDescription& control) {
-    QWidget& widget = ControlNamed(control.name);
+    QWidget& widget = ControlWidget(control.id);
     if (!control.accessibleName.empty()) widget.setAccessibleName(ToQString(control.accessibleName));
-    if (!control.labelFor.empty()) {
-        qobject_cast<QLabel*>(&widget)->setBuddy(&ControlNamed(control.labelFor));
+    if (control.labelFor) {
+        qobject_cast<QLabel*>(&widget)->setBuddy(&ControlWidget(*control.labelFor));
     }
-    if (!control.describedBy.empty()) {
-        widget.setAccessibleDescription(
-            qobject_cast<QLabel*>(&ControlNamed(control.describedBy))->text());
+    if (control.describedBy) {
+        widget.setAccessibleDescription(ToQString(ui::Control(*control.describedBy).caption));
     }
 }
 
 // Each button's click runs the handler named after it, as Command1_Click.
-Form1::ClickHandler Form1::ClickHandlerOf(std::string_view button) {
-    using Entry = std::pair<std::string_view, ClickHandler>;
-    static constexpr std::array kHandlers{
-        Entry{"Command1", &Form1::Command1_Click},
-        Entry{"Command2", &Form1::Command2_Click},
-        Entry{"Command3", &Form1::Command3_Click},
-    };
-    const auto found = std::ranges::find(kHandlers, button, &Entry::first);
-    if (found == kHandlers.end()) {
-        throw std::out_of_range("Form1 has no click handler for " + std::string(button));
+Form1::ClickHandler Form1::ClickHandlerOf(ControlId button) {
+    switch (button) {
+        case ControlId::Command1:
+            return &Form1::Command1_Click;
+        case ControlId::Command2:
+            return &Form1::Command2_Click;
+        case ControlId::Command3:
+            return &Form1::Command3_Click;
+        default:
+            throw std::logic_error("Form1 has no click handler for " +
+                                   std::string(ui::Control(button).name));
     }
-    return found->second;
 }
 
-QWidget& Form1::ControlNamed(std::string_view name) const {
-    const auto found = controls_.find(name);
-    if (found == controls_.end()) {
-        throw std::out_of_range("Form1 has no control named " + std::string(name));
-    }
-    return *found->second;
-}
-
-void Form1::SetFolderDialog(std::unique_ptr<FolderDialog> dialog) {
-    folderDialog_ = std::move(dialog);
-}
+QWidget& Form1::ControlWidget(ControlId id) const { return *controls_.at(id); }
 
 void Form1::UseSettings(UpdateSettings settings) {
     settings_ = std::make_unique<UpdateSettings>(std::move(settings));
 }
 
-std::string Form1::PathText() { return text1_->text().toStdString(); }
+// Only the window's own thread may touch it; the update's thread goes through the thread side.
+void Form1::ExpectWindowThread() const {
+    if (QThread::currentThread() != thread()) {
+        throw std::logic_error("Form1 was used from a thread other than the window's");
+    }
+}
 
-bool Form1::SilentMode() { return check1_->isChecked(); }
+std::string Form1::PathText() {
+    ExpectWindowThread();
+    return text1_->text().toStdString();
+}
 
-void Form1::SetProgressMax(float maximum) { progressBar1_->setMaximum(static_cast<int>(maximum)); }
+bool Form1::SilentMode() {
+    ExpectWindowThread();
+    return check1_->isChecked();
+}
+
+void Form1::SetProgressMax(float maximum) {
+    ExpectWindowThread();
+    progressBar1_->setMaximum(static_cast<int>(maximum));
+}
 
 void Form1::SetProgressValue(float value) {
+    ExpectWindowThread();
     progressValue_ = value;
     progressBar1_->setValue(static_cast<int>(value));
 }
 
-float Form1::ProgressValue() { return progressValue_; }
+float Form1::ProgressValue() {
+    ExpectWindowThread();
+    return progressValue_;
+}
 
-PointerShape Form1::Pointer() { return pointer_; }
+PointerShape Form1::Pointer() {
+    ExpectWindowThread();
+    return pointer_;
+}
 
 void Form1::SetPointer(PointerShape shape) {
+    ExpectWindowThread();
     if (pointer_ == PointerShape::Hourglass) QApplication::restoreOverrideCursor();
     if (shape == PointerShape::Hourglass) QApplication::setOverrideCursor(Qt::WaitCursor);
     pointer_ = shape;
 }
 
 void Form1::ShowMessage(const std::string& text, MessageKind kind, const std::string& title) {
+    ExpectWindowThread();
     ShowMessageBox(this, text, kind, title);
 }
 
-// The window lists failures in its final message only.
-void Form1::TellFailure(const std::string&) {}
-
 void Form1::ShowFailures(const FailureReport& report) {
+    ExpectWindowThread();
     ShowMessageBox(this, report.text, MessageKind::Ok, "", report.details);
 }
 
 // The window is unloaded once the update has returned, so that no call of it is left waiting.
-void Form1::CloseWindow() { unloadRequested_ = true; }
+void Form1::CloseWindow() {
+    ExpectWindowThread();
+    unloadRequested_ = true;
+}
 
+// The update runs on a thread of its own, so that the window goes on painting while it copies
+// and waits for programs; meanwhile the window takes no input (see eventFilter).
 void Form1::Command1_Click() {
-    if (updating_) return;
-    updating_ = true;
-    Reported(this, [this] { RunUpdateOnWorker(); });
-    updating_ = false;
-    if (unloadRequested_) close();
+    if (!Updating()) worker_ = std::thread([this] { RunUpdateOnWorker(); });
 }
 
 void Form1::Command2_Click() { close(); }
@@ -310,31 +326,35 @@ void Form1::Command3_Click() {
     });
 }
 
-// The update blocks its own thread while it waits for programs; here the window goes on
-// painting meanwhile, and takes no input until the update has returned.
 void Form1::RunUpdateOnWorker() {
-    GuiThreadWindowSide side(*this, *this);
-    std::string failure;
-    QEventLoop loop;
-    std::thread worker([&] {
-        try {
-            exitStatus_ = RunLoggedUpdate(side, files_, processes_, settings_.get());
-        } catch (const std::exception& error) {
-            exitStatus_ = kExitIncomplete;
-            failure = error.what();
-        } catch (...) {
-            exitStatus_ = kExitIncomplete;
-            failure = kUnknownFailure;
-        }
-        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
-    });
-    loop.exec();
-    worker.join();
-    if (!failure.empty()) throw std::runtime_error(kStoppedPrefix + failure);
+    try {
+        QtWindowThreadSide side(*this, *this);
+        workerStatus_ = RunLoggedUpdate(side, files_, processes_, settings_.get());
+        side.Finish();
+    } catch (...) {
+        workerStatus_ = kExitIncomplete;
+        updateFailure_ = std::current_exception();
+    }
+    QMetaObject::invokeMethod(this, [this] { EndUpdate(); }, Qt::QueuedConnection);
+}
+
+void Form1::EndUpdate() {
+    worker_.join();
+    exitStatus_ = workerStatus_;
+    if (updateFailure_) {
+        Reported(this, [failure = std::exchange(updateFailure_, nullptr)] {
+            try {
+                std::rethrow_exception(failure);
+            } catch (const std::exception& error) {
+                throw std::runtime_error(kStoppedPrefix + std::string(error.what()));
+            }
+        });
+    }
+    if (unloadRequested_) close();
 }
 
 void Form1::closeEvent(QCloseEvent* event) {
-    if (updating_) {
+    if (Updating()) {
         event->ignore();
         return;
     }
@@ -342,7 +362,7 @@ void Form1::closeEvent(QCloseEvent* event) {
 }
 
 bool Form1::eventFilter(QObject* watched, QEvent* event) {
-    if (!updating_ || !IsInput(event->type()) || !watched->isWidgetType()) return false;
+    if (!Updating() || !IsInput(event->type()) || !watched->isWidgetType()) return false;
     return static_cast<QWidget*>(watched)->window() == this;
 }
 

@@ -40,7 +40,7 @@ void Main(Form1& form) {
     WaitUntilPlaced(form);
     ShowMessageBox(&form, NoticeText(), kNoticeKind, std::string(kNoticeTitle));
     form.activateWindow();
-    form.ControlNamed(InitialFocus()).setFocus();
+    form.ControlWidget(InitialFocus()).setFocus();
 }
 
 }  // namespace zelvane::ui::XPLook

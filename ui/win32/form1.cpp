@@ -6,13 +6,11 @@
 
 #include "common_controls.h"
 #include "dpi.h"
-#include "folder_dialog_win32.h"
+#include "folder_browser.h"
 #include "message_box.h"
 #include "resource.h"
 #include "window_thread_side.h"
 #include "zelvane/engine/update.h"
-#include "zelvane/platform/files.h"
-#include "zelvane/platform/processes.h"
 #include "zelvane/ui/folder_browser.h"
 #include "zelvane/win32/text.h"
 
@@ -25,10 +23,10 @@ using win32::Wide;
 constexpr wchar_t kWindowClass[] = L"ZelvaneUpdaterForm1";
 constexpr DWORD kFixedFrame = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 constexpr int kFirstControlId = 100;  // clear of IDOK and IDCANCEL, which dialog keys send
+
+int CommandId(ControlId control) { return kFirstControlId + static_cast<int>(control); }
 constexpr int kTwipsPerInch = 1440;
 constexpr double kPointsPerInch = 72;
-// Posted by the update's thread when the update has returned.
-constexpr UINT kUpdateFinished = kRunOnWindowThread + 1;
 
 struct ControlClass {
     const wchar_t* name;
@@ -41,7 +39,7 @@ const ControlDescription* BoxBeside(const ControlDescription& label) {
     if (label.kind != ControlKind::Label || label.wordWrap) return nullptr;
     const int middle = label.twips.top + label.twips.height / 2;
     for (const auto& control : Controls()) {
-        if (control.kind == ControlKind::TextBox && control.container == label.container &&
+        if (control.kind == ControlKind::TextBox && control.frame == label.frame &&
             control.twips.top <= middle && middle < control.twips.top + control.twips.height) {
             return &control;
         }
@@ -88,8 +86,8 @@ SIZE ClientSize(int dpi) {
 // relative to the frame's top left corner.
 PixelRect ClientRect(const ControlDescription& control, int dpi) {
     TwipsRect twips = control.twips;
-    if (control.container != kFormName) {
-        const TwipsRect& frame = ui::Control(control.container).twips;
+    if (control.frame) {
+        const TwipsRect& frame = ui::Control(*control.frame).twips;
         twips.left += frame.left;
         twips.top += frame.top;
     }
@@ -100,16 +98,15 @@ PixelRect ClientRect(const ControlDescription& control, int dpi) {
 // Top to bottom: the controls that take the focus, in tab order (the dialog keys follow this
 // order), each label that names one right before it, then the others from front to back as the
 // description stacks them.
-std::vector<std::string_view> StackingOrder() {
-    std::vector<std::string_view> order = FocusOrder();
+std::vector<ControlId> StackingOrder() {
+    std::vector<ControlId> order = FocusOrder();
     const auto controls = Controls();
     for (auto control = controls.rbegin(); control != controls.rend(); ++control) {
-        if (!TakesFocus(control->kind) && control->labelFor.empty()) order.push_back(control->name);
+        if (!TakesFocus(control->kind) && !control->labelFor) order.push_back(control->id);
     }
     // An edit box takes its name for screen readers from the static text just before it.
     for (const auto& control : controls) {
-        if (control.labelFor.empty()) continue;
-        order.insert(std::ranges::find(order, control.labelFor), control.name);
+        if (control.labelFor) order.insert(std::ranges::find(order, *control.labelFor), control.id);
     }
     return order;
 }
@@ -147,8 +144,12 @@ std::wstring WindowText(HWND window) {
 
 }  // namespace
 
-Form1::Form1(HINSTANCE instance)
-    : instance_(instance), background_(::CreateSolidBrush(Form().background.Value())) {
+Form1::Form1(HINSTANCE instance, FileSystem& files, Processes& processes)
+    : instance_(instance),
+      files_(files),
+      processes_(processes),
+      windowThread_(::GetCurrentThreadId()),
+      background_(::CreateSolidBrush(Form().background.Value())) {
     banner_.Reset(
         ::LoadImageW(instance_, MAKEINTRESOURCEW(IDB_BANNER), IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
     if (!banner_.Valid()) win32::ThrowLastError("cannot load", "the banner picture");
@@ -190,12 +191,12 @@ void Form1::CreateFormWindow() {
 }
 
 void Form1::CreateControls() {
-    int id = kFirstControlId;
     for (const auto& control : Controls()) {
-        controls_.emplace(control.name, CreateControl(control, id++));
+        controls_.emplace(control.id, CreateControl(control, CommandId(control.id)));
     }
-    ::SendMessageW(Control("Check1"), BM_SETCHECK, ui::Control("Check1").initialValue, 0);
-    ::SendMessageW(Control("ProgressBar1"), PBM_SETRANGE32, 0, 0);
+    ::SendMessageW(Control(ControlId::Check1), BM_SETCHECK,
+                   ui::Control(ControlId::Check1).initialValue, 0);
+    ::SendMessageW(Control(ControlId::ProgressBar1), PBM_SETRANGE32, 0, 0);
 }
 
 HWND Form1::CreateControl(const ControlDescription& control, int id) {
@@ -210,8 +211,8 @@ HWND Form1::CreateControl(const ControlDescription& control, int id) {
 }
 
 void Form1::StackControls() {
-    for (const std::string_view name : StackingOrder()) {
-        ::SetWindowPos(Control(name), HWND_BOTTOM, 0, 0, 0, 0,
+    for (const ControlId id : StackingOrder()) {
+        ::SetWindowPos(Control(id), HWND_BOTTOM, 0, 0, 0, 0,
                        SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     }
 }
@@ -222,7 +223,7 @@ void Form1::LayOut(int dpi) {
     const auto formerFonts = std::exchange(fonts_, {});
     for (const auto& control : Controls()) {
         const PixelRect rect = ClientRect(control, dpi);
-        const HWND handle = Control(control.name);
+        const HWND handle = Control(control.id);
         ::SetWindowPos(handle, nullptr, rect.left, rect.top, rect.width, rect.height,
                        SWP_NOZORDER | SWP_NOACTIVATE);
         ::SendMessageW(handle, WM_SETFONT, reinterpret_cast<WPARAM>(Font(control.font, dpi)), TRUE);
@@ -246,11 +247,11 @@ HFONT Form1::Font(const FontDescription& font, int dpi) {
     return static_cast<HFONT>(fonts_.back().second.Get());
 }
 
-HWND Form1::Control(std::string_view name) const { return controls_.at(name); }
+HWND Form1::Control(ControlId id) const { return controls_.at(id); }
 
 const ControlDescription* Form1::DescriptionOf(HWND control) const {
-    for (const auto& [name, handle] : controls_) {
-        if (handle == control) return &ui::Control(name);
+    for (const auto& [id, handle] : controls_) {
+        if (handle == control) return &ui::Control(id);
     }
     return nullptr;
 }
@@ -291,7 +292,8 @@ LRESULT CALLBACK Form1::WindowProcedure(HWND window, UINT message, WPARAM wParam
 LRESULT Form1::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case kRunOnWindowThread:
-            return RunCarriedCall(lParam);
+        case kPostedToWindowThread:
+            return RunCarriedCall(message, lParam);
         case kUpdateFinished:
             EndUpdate();
             return 0;
@@ -353,7 +355,7 @@ void Form1::DrawItem(const DRAWITEMSTRUCT& item) const {
     if (!description) return;
     if (description->kind == ControlKind::Picture) DrawBanner(item);
     if (const ControlDescription* box = BoxBeside(*description)) {
-        DrawLabelBeside(item, *description, Control(box->name));
+        DrawLabelBeside(item, *description, Control(box->id));
     }
 }
 
@@ -406,13 +408,9 @@ void Form1::OnCommand(int id) {
         }
         return;
     }
-    const auto controls = Controls();
-    const int index = id - kFirstControlId;
-    if (index < 0 || index >= static_cast<int>(controls.size())) return;
-    const std::string_view name = controls[static_cast<std::size_t>(index)].name;
-    if (name == "Command1") Command1_Click();
-    if (name == "Command2") Command2_Click();
-    if (name == "Command3") Command3_Click();
+    if (id == CommandId(ControlId::Command1)) Command1_Click();
+    if (id == CommandId(ControlId::Command2)) Command2_Click();
+    if (id == CommandId(ControlId::Command3)) Command3_Click();
 }
 
 // The one place that reports a failure that reached the window procedure.
@@ -431,12 +429,20 @@ void Form1::Command1_Click() {
     if (!Updating()) worker_ = std::thread([this, window = window_] { RunUpdateOnWorker(window); });
 }
 
+// Only the window's own thread may touch it; the update's thread goes through the thread side.
+void Form1::ExpectWindowThread() const {
+    if (::GetCurrentThreadId() != windowThread_) {
+        throw std::logic_error("Form1 was used from a thread other than the window's");
+    }
+}
+
 void Form1::RunUpdateOnWorker(HWND window) {
     try {
-        MessageWindowThreadSide side(*this, window);
-        exitStatus_ = RunLoggedUpdate(side, SystemFileSystem(), SystemProcesses(), settings_.get());
+        Win32WindowThreadSide side(*this, window);
+        workerStatus_ = RunLoggedUpdate(side, files_, processes_, settings_.get());
+        side.Finish();
     } catch (...) {
-        exitStatus_ = kExitIncomplete;
+        workerStatus_ = kExitIncomplete;
         updateFailure_ = std::current_exception();
     }
     ::PostMessageW(window, kUpdateFinished, 0, 0);
@@ -446,6 +452,7 @@ void Form1::RunUpdateOnWorker(HWND window) {
 // that no call of it is left waiting.
 void Form1::EndUpdate() {
     worker_.join();
+    exitStatus_ = workerStatus_;
     if (closeRequested_) ::DestroyWindow(window_);
     if (updateFailure_) std::rethrow_exception(std::exchange(updateFailure_, nullptr));
 }
@@ -455,43 +462,59 @@ void Form1::Command2_Click() { CloseWindow(); }
 void Form1::Command3_Click() {
     ShellFolderDialog dialog(window_);
     const std::wstring text = Wide(BrowseFromPathBox(dialog, PathText()));
-    ::SetWindowTextW(Control("Text1"), text.c_str());
+    ::SetWindowTextW(Control(ControlId::Text1), text.c_str());
 }
 
-std::string Form1::PathText() { return Utf8(WindowText(Control("Text1"))); }
+std::string Form1::PathText() {
+    ExpectWindowThread();
+    return Utf8(WindowText(Control(ControlId::Text1)));
+}
 
 bool Form1::SilentMode() {
-    return ::SendMessageW(Control("Check1"), BM_GETCHECK, 0, 0) == BST_CHECKED;
+    ExpectWindowThread();
+    return ::SendMessageW(Control(ControlId::Check1), BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
 void Form1::SetProgressMax(float maximum) {
-    ::SendMessageW(Control("ProgressBar1"), PBM_SETRANGE32, 0,
+    ExpectWindowThread();
+    ::SendMessageW(Control(ControlId::ProgressBar1), PBM_SETRANGE32, 0,
                    static_cast<LPARAM>(std::lround(maximum)));
 }
 
 void Form1::SetProgressValue(float value) {
+    ExpectWindowThread();
     progressValue_ = value;
-    ::SendMessageW(Control("ProgressBar1"), PBM_SETPOS, static_cast<WPARAM>(std::lround(value)), 0);
+    ::SendMessageW(Control(ControlId::ProgressBar1), PBM_SETPOS, static_cast<WPARAM>(std::lround(value)), 0);
 }
 
-float Form1::ProgressValue() { return progressValue_; }
+float Form1::ProgressValue() {
+    ExpectWindowThread();
+    return progressValue_;
+}
 
-PointerShape Form1::Pointer() { return pointer_; }
+PointerShape Form1::Pointer() {
+    ExpectWindowThread();
+    return pointer_;
+}
 
 void Form1::SetPointer(PointerShape shape) {
+    ExpectWindowThread();
     pointer_ = shape;
     ::SetCursor(::LoadCursorW(nullptr, shape == PointerShape::Hourglass ? IDC_WAIT : IDC_ARROW));
 }
 
 void Form1::ShowMessage(const std::string& text, MessageKind kind, const std::string& title) {
+    ExpectWindowThread();
     ShowMessageBox(window_, text, kind, title);
 }
 
-void Form1::TellFailure(const std::string&) {}
-
-void Form1::ShowFailures(const FailureReport& report) { ShowFailureList(window_, report); }
+void Form1::ShowFailures(const FailureReport& report) {
+    ExpectWindowThread();
+    ShowFailureList(window_, report);
+}
 
 void Form1::CloseWindow() {
+    ExpectWindowThread();
     if (Updating()) {
         closeRequested_ = true;
     } else if (window_) {

@@ -12,6 +12,8 @@
 #include "zelvane/engine/update.h"
 #include "zelvane/ui/logged_update.h"
 #include "zelvane/engine/window_side.h"
+#include "zelvane/platform/files.h"
+#include "zelvane/platform/processes.h"
 #include "zelvane/ui/form_description.h"
 #include "zelvane/win32/windows.h"
 
@@ -22,7 +24,7 @@ namespace zelvane::ui {
 // window's thread.
 class Form1 final : public WindowSide {
   public:
-    explicit Form1(HINSTANCE instance);
+    Form1(HINSTANCE instance, FileSystem& files, Processes& processes);
     Form1(const Form1&) = delete;
     Form1& operator=(const Form1&) = delete;
     ~Form1() override;
@@ -41,7 +43,6 @@ class Form1 final : public WindowSide {
     PointerShape Pointer() override;
     void SetPointer(PointerShape shape) override;
     void ShowMessage(const std::string& text, MessageKind kind, const std::string& title) override;
-    void TellFailure(const std::string& line) override;
     void ShowFailures(const FailureReport& report) override;
     void CloseWindow() override;
 
@@ -63,7 +64,7 @@ class Form1 final : public WindowSide {
     void StackControls();
     void LayOut(int dpi);
     HFONT Font(const FontDescription& font, int dpi);
-    HWND Control(std::string_view name) const;
+    HWND Control(ControlId id) const;
     const ControlDescription* DescriptionOf(HWND control) const;
     LRESULT ControlColour(HDC context, HWND control);
     void DrawItem(const DRAWITEMSTRUCT& item) const;
@@ -80,19 +81,24 @@ class Form1 final : public WindowSide {
     bool Updating() const { return worker_.joinable(); }
     void RunUpdateOnWorker(HWND window);
     void EndUpdate();
+    void ExpectWindowThread() const;
 
     HINSTANCE instance_;
+    FileSystem& files_;
+    Processes& processes_;
+    DWORD windowThread_;
     HWND window_ = nullptr;
     HWND focusWhenInactive_ = nullptr;
     GdiObject background_;
     GdiObject banner_;
     std::vector<std::pair<const FontDescription*, GdiObject>> fonts_;
-    std::map<std::string_view, HWND> controls_;
+    std::map<ControlId, HWND> controls_;
     float progressValue_ = 0;
     PointerShape pointer_ = PointerShape::Default;
     std::thread worker_;
     std::exception_ptr updateFailure_;
     int exitStatus_ = kExitNoAttempt;
+    int workerStatus_ = kExitNoAttempt;  // the update's, until it has returned
     std::unique_ptr<UpdateSettings> settings_;
     bool closeRequested_ = false;
 };

@@ -1,9 +1,12 @@
-// Main: shows Form1, then the backup notice over it, and lives as long as Form1 does.
+// zelvane-updater: the updater with its window, which lives as long as Form1 does.
 #include <exception>
 
 #include "common_controls.h"
 #include "form1.h"
+#include "xp_look.h"
 #include "zelvane/engine/update_log.h"
+#include "zelvane/platform/files.h"
+#include "zelvane/platform/processes.h"
 #include "zelvane/platform/session.h"
 #include "zelvane/platform/startup.h"
 #include "zelvane/win32/text.h"
@@ -30,11 +33,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
                                             ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
         ::InitCommonControlsEx(&controls);
         zelvane::FileUpdateLog log(zelvane::DefaultLogPath());
-        zelvane::ui::Form1 form(instance);
+        zelvane::ui::Form1 form(instance, zelvane::SystemFileSystem(), zelvane::SystemProcesses());
         form.UseSettings({log, zelvane::CurrentSession(), zelvane::BuiltInVendorKeys()});
-        form.Show();
-        form.ShowMessage(zelvane::ui::NoticeText(), zelvane::ui::kNoticeKind,
-                         std::string(zelvane::ui::kNoticeTitle));
+        zelvane::ui::XPLook::Main(form);
         RunUntilClosed(form);
         return form.ExitStatus();
     } catch (const std::exception& error) {

@@ -5,21 +5,26 @@
 
 namespace zelvane::ui {
 
-// The private message that carries a call to the window's thread: lParam points to a
-// std::function<void()> that throws nothing, and the window procedure returns 1 once it has run.
+// The private messages of the window's thread. lParam of the first two points to a
+// std::function<void()> that throws nothing: sent, the window procedure returns 1 once it has
+// run it; posted, it owns it. The last is posted by the update's thread once the update returned.
 inline constexpr UINT kRunOnWindowThread = WM_APP;
+inline constexpr UINT kPostedToWindowThread = WM_APP + 1;
+inline constexpr UINT kUpdateFinished = WM_APP + 2;
 
-// Runs the call that a kRunOnWindowThread message carries; for the window procedure.
-LRESULT RunCarriedCall(LPARAM call);
+// Runs the call that a kRunOnWindowThread or kPostedToWindowThread message carries; for the
+// window procedure.
+LRESULT RunCarriedCall(UINT message, LPARAM call);
 
-// The way to the Win32 window's thread: a message sent to the window, which the worker waits for.
-class MessageWindowThreadSide final : public WindowThreadSide {
+// The way to the Win32 window's thread: messages to the window.
+class Win32WindowThreadSide final : public WindowThreadSide {
   public:
-    MessageWindowThreadSide(WindowSide& window, HWND handle)
+    Win32WindowThreadSide(WindowSide& window, HWND handle)
         : WindowThreadSide(window), handle_(handle) {}
 
   protected:
     void RunOnWindowThread(const std::function<void()>& call) override;
+    void PostToWindowThread(std::function<void()> call) override;
 
   private:
     HWND handle_;

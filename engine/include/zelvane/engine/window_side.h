@@ -32,8 +32,8 @@ class WindowSide {
     // An empty title shows the application's title. Returns when the user has closed the box.
     virtual void ShowMessage(const std::string& text, MessageKind kind,
                              const std::string& title) = 0;
-    // One failure, told as it happens; a window may leave it for ShowFailures.
-    virtual void TellFailure(const std::string& line) = 0;
+    // One failure, told as it happens; the window leaves it for ShowFailures.
+    virtual void TellFailure(const std::string& /*line*/) {}
     // The final message of an update with failures, in place of the success message.
     virtual void ShowFailures(const FailureReport& report) = 0;
     virtual void CloseWindow() = 0;

@@ -70,11 +70,17 @@ enum class TextAlignment { Left, Right };
 
 inline constexpr int kNoTabIndex = -1;
 
+// Every control of the window, in the order they are created.
+enum class ControlId {
+    Frame1, Image1, Label1, Text1, Command3, Label2, Check1, ProgressBar1, Command1, Command2
+};
+
 struct ControlDescription {
+    ControlId id = ControlId::Frame1;
     std::string_view name{};
     ControlKind kind = ControlKind::Label;
-    // "Form1", or the name of the frame that holds the control.
-    std::string_view container{};
+    // The frame that holds the control; none for a control of the window itself.
+    std::optional<ControlId> frame{};
     // The caption, the initial text, or empty (picture, progress bar).
     std::string_view caption{};
     TwipsRect twips{};
@@ -91,8 +97,8 @@ struct ControlDescription {
     // For screen readers: the name of a control that shows no caption of its own, the control
     // that a label names, and the control whose caption tells more about this one.
     std::string_view accessibleName{};
-    std::string_view labelFor{};
-    std::string_view describedBy{};
+    std::optional<ControlId> labelFor{};
+    std::optional<ControlId> describedBy{};
 
     constexpr PixelRect Pixels() const { return twips.Pixels(); }
 };
@@ -138,14 +144,13 @@ const FormDescription& Form();
 // so the banner lies behind the path row.
 std::span<const ControlDescription> Controls();
 
-// The control of this name; throws std::out_of_range when there is none.
-const ControlDescription& Control(std::string_view name);
+const ControlDescription& Control(ControlId id);
 
-// The names of the controls that take the focus, in tab order.
-std::vector<std::string_view> FocusOrder();
+// The controls that take the focus, in tab order.
+std::vector<ControlId> FocusOrder();
 
 // The control that holds the focus when the window opens.
-std::string_view InitialFocus();
+ControlId InitialFocus();
 
 // The banner as an uncompressed bottom-up Windows bitmap with a 256-colour palette, file header
 // included (209,640 bytes).

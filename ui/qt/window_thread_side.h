@@ -6,14 +6,15 @@
 
 namespace zelvane::ui {
 
-// The way to the Qt window's thread: a queued call that the worker waits for.
-class GuiThreadWindowSide final : public WindowThreadSide {
+// The way to the Qt window's thread: calls queued to the window's object.
+class QtWindowThreadSide final : public WindowThreadSide {
   public:
-    GuiThreadWindowSide(WindowSide& window, QObject& windowObject)
+    QtWindowThreadSide(WindowSide& window, QObject& windowObject)
         : WindowThreadSide(window), windowObject_(windowObject) {}
 
   protected:
     void RunOnWindowThread(const std::function<void()>& call) override;
+    void PostToWindowThread(std::function<void()> call) override;
 
   private:
     QObject& windowObject_;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "zelvane/ui/folder_dialog.h"
+#include "zelvane/ui/folder_browser.h"
 #include "zelvane/win32/windows.h"
 
 namespace zelvane::ui {

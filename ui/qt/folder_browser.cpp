@@ -1,4 +1,4 @@
-#include "folder_browser_qt.h"
+#include "folder_browser.h"
 
 #include <QFileDialog>
 #include <QString>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "zelvane/ui/folder_dialog.h"
+#include "zelvane/ui/folder_browser.h"
 
 class QWidget;
 

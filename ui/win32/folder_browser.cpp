@@ -1,4 +1,4 @@
-#include "folder_dialog_win32.h"
+#include "folder_browser.h"
 
 #include "zelvane/platform/unique_resource.h"
 #include "zelvane/win32/text.h"

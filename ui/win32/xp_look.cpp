@@ -1,0 +1,16 @@
+#include "xp_look.h"
+
+#include <string>
+
+#include "form1.h"
+#include "zelvane/ui/form_description.h"
+
+namespace zelvane::ui::XPLook {
+
+// A message box of the window's own thread shows at once over the window shown before it.
+void Main(Form1& form) {
+    form.Show();
+    form.ShowMessage(NoticeText(), kNoticeKind, std::string(kNoticeTitle));
+}
+
+}  // namespace zelvane::ui::XPLook
