@@ -14,7 +14,7 @@ constexpr FontDescription kSansSerif{"MS Sans Serif", 8.25, 400, "Sans Serif"};
 
 constexpr FormDescription kForm{
     .name = kFormName,
-    .title = "Zelvane (3.x) updater (rev2.02)",
+    .title = text::kFormTitle,
     .clientTwips = {0, 0, 10635, 7500},
     .background = kLightGrey,
     .font = kArial,
@@ -24,7 +24,7 @@ constexpr std::array kControls{
     ControlDescription{.id = ControlId::Frame1,
                        .name = "Frame1",
                        .kind = ControlKind::Frame,
-                                              .caption = "Install",
+                                              .caption = text::kFrame1,
                        .twips = {120, 90, 10395, 5415},
                        .tabIndex = 2,
                        .font = kArial,
@@ -35,12 +35,12 @@ constexpr std::array kControls{
                        .frame = ControlId::Frame1,
                        .twips = {240, 330, 9870, 4740},
                        .font = kArial,
-                       .accessibleName = "Zelvane update banner"},
+                       .accessibleName = text::kImage1Name},
     ControlDescription{.id = ControlId::Label1,
                        .name = "Label1",
                        .kind = ControlKind::Label,
                        .frame = ControlId::Frame1,
-                       .caption = "Path",
+                       .caption = text::kLabel1,
                        .twips = {5730, 4530, 855, 255},
                        .tabIndex = 5,
                        .font = kSansSerif,
@@ -51,7 +51,7 @@ constexpr std::array kControls{
                        .name = "Text1",
                        .kind = ControlKind::TextBox,
                        .frame = ControlId::Frame1,
-                       .caption = "C:\\Program Files\\Zelvane",
+                       .caption = text::kText1,
                        .twips = {6690, 4500, 2175, 315},
                        .tabIndex = 4,
                        .font = kArial},
@@ -59,14 +59,14 @@ constexpr std::array kControls{
                        .name = "Command3",
                        .kind = ControlKind::PushButton,
                        .frame = ControlId::Frame1,
-                       .caption = "Browse...",
+                       .caption = text::kCommand3,
                        .twips = {8910, 4500, 975, 330},
                        .tabIndex = 3,
                        .font = kArial},
     ControlDescription{.id = ControlId::Label2,
                        .name = "Label2",
                        .kind = ControlKind::Label,
-                                              .caption = kLabel2Text,
+                                              .caption = text::kLabel2,
                        .twips = {150, 5700, 10305, 675},
                        .tabIndex = 7,
                        .font = kArial,
@@ -75,7 +75,7 @@ constexpr std::array kControls{
     ControlDescription{.id = ControlId::Check1,
                        .name = "Check1",
                        .kind = ControlKind::CheckBox,
-                                              .caption = "Silent mode",
+                                              .caption = text::kCheck1,
                        .twips = {9360, 6270, 1155, 225},
                        .tabIndex = 8,
                        .font = kArial,
@@ -88,11 +88,11 @@ constexpr std::array kControls{
                                               .twips = {120, 6660, 10365, 255},
                        .tabIndex = 6,
                        .font = kArial,
-                       .accessibleName = "Update progress"},
+                       .accessibleName = text::kProgressBar1Name},
     ControlDescription{.id = ControlId::Command1,
                        .name = "Command1",
                        .kind = ControlKind::PushButton,
-                                              .caption = "Install",
+                                              .caption = text::kCommand1,
                        .twips = {120, 7050, 1455, 375},
                        .tabIndex = 0,
                        .font = kArial,
@@ -100,7 +100,7 @@ constexpr std::array kControls{
     ControlDescription{.id = ControlId::Command2,
                        .name = "Command2",
                        .kind = ControlKind::PushButton,
-                                              .caption = "Cancel",
+                                              .caption = text::kCommand2,
                        .twips = {9030, 7050, 1455, 375},
                        .tabIndex = 1,
                        .font = kArial},
@@ -126,7 +126,8 @@ static_assert(InIdOrder());
 }  // namespace
 
 std::string NoticeText() {
-    return std::string(kNoticeFirstPiece) + kNoticeSeparator + std::string(kNoticeSecondPiece);
+    return std::string(text::kNoticeFirstPiece) + text::kNoticeSeparator +
+           text::kNoticeSecondPiece;
 }
 
 const FormDescription& Form() { return kForm; }

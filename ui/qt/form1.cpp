@@ -59,7 +59,7 @@ QPixmap BannerPixmap() {
     const auto bytes = BannerBitmap();
     const QImage image = QImage::fromData(reinterpret_cast<const uchar*>(bytes.data()),
                                           static_cast<int>(bytes.size()), "BMP");
-    if (image.isNull()) throw std::runtime_error("The banner bitmap cannot be read");
+    if (image.isNull()) throw std::runtime_error(text::kBannerUnreadable);
     return QPixmap::fromImage(image);
 }
 

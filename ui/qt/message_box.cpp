@@ -47,7 +47,7 @@ class CentredMessageBox final : public QMessageBox {
 
 void ShowMessageBox(QWidget* owner, const std::string& text, MessageKind kind,
                     const std::string& title, const std::string& details) {
-    const std::string shownTitle = title.empty() ? std::string(kApplicationTitle) : title;
+    const std::string shownTitle = title.empty() ? std::string(text::kApplicationTitle) : title;
     CentredMessageBox box(IconFor(kind), QString::fromStdString(shownTitle), DisplayedText(text),
                           QMessageBox::Ok, owner);
     if (!details.empty()) box.setDetailedText(QString::fromStdString(details));

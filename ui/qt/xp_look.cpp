@@ -38,7 +38,7 @@ void WaitUntilPlaced(const QWidget& window) {
 void Main(Form1& form) {
     form.show();
     WaitUntilPlaced(form);
-    ShowMessageBox(&form, NoticeText(), kNoticeKind, std::string(kNoticeTitle));
+    ShowMessageBox(&form, NoticeText(), kNoticeKind, text::kNoticeTitle);
     form.activateWindow();
     form.ControlWidget(InitialFocus()).setFocus();
 }

@@ -152,7 +152,7 @@ Form1::Form1(HINSTANCE instance, FileSystem& files, Processes& processes)
       background_(::CreateSolidBrush(Form().background.Value())) {
     banner_.Reset(
         ::LoadImageW(instance_, MAKEINTRESOURCEW(IDB_BANNER), IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
-    if (!banner_.Valid()) win32::ThrowLastError("cannot load", "the banner picture");
+    if (!banner_.Valid()) win32::ThrowLastError(text::kCannotLoad, text::kBanner);
     RegisterWindowClass();
     CreateFormWindow();
     CreateControls();
@@ -178,7 +178,7 @@ void Form1::RegisterWindowClass() const {
     windowClass.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
     windowClass.lpszClassName = kWindowClass;
     if (!::RegisterClassExW(&windowClass) && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
-        win32::ThrowLastError("cannot register the window class", "Form1");
+        win32::ThrowLastError(text::kCannotRegisterClass, kFormName);
     }
 }
 
@@ -187,7 +187,7 @@ void Form1::CreateFormWindow() {
     window_ =
         ::CreateWindowExW(0, kWindowClass, Wide(Form().title).c_str(), kFixedFrame, CW_USEDEFAULT,
                           CW_USEDEFAULT, 0, 0, nullptr, nullptr, instance_, this);
-    if (!window_) win32::ThrowLastError("cannot create the window", "Form1");
+    if (!window_) win32::ThrowLastError(text::kCannotCreateWindow, kFormName);
 }
 
 void Form1::CreateControls() {
@@ -206,7 +206,7 @@ HWND Form1::CreateControl(const ControlDescription& control, int id) {
     const HWND created = ::CreateWindowExW(
         0, controlClass.name, Wide(control.caption).c_str(), style, 0, 0, 0, 0, window_,
         reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance_, nullptr);
-    if (!created) win32::ThrowLastError("cannot create the control", std::string(control.name));
+    if (!created) win32::ThrowLastError(text::kCannotCreateControl, control.name);
     return created;
 }
 
@@ -242,7 +242,7 @@ HFONT Form1::Font(const FontDescription& font, int dpi) {
                                     DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
                                     DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
                                     Wide(font.family).c_str()));
-    if (!created.Valid()) win32::ThrowLastError("cannot create the font", std::string(font.family));
+    if (!created.Valid()) win32::ThrowLastError(text::kCannotCreateFont, font.family);
     fonts_.emplace_back(&font, std::move(created));
     return static_cast<HFONT>(fonts_.back().second.Get());
 }

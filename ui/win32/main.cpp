@@ -40,8 +40,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         return form.ExitStatus();
     } catch (const std::exception& error) {
         ::MessageBoxW(nullptr,
-                      Wide(std::string("The updater cannot start: ") + error.what()).c_str(),
-                      Wide(zelvane::ui::kApplicationTitle).c_str(), MB_OK | MB_ICONERROR);
+                      Wide(zelvane::ui::text::kCannotStart + std::string(error.what())).c_str(),
+                      Wide(zelvane::ui::text::kApplicationTitle).c_str(), MB_OK | MB_ICONERROR);
         return 1;
     }
 }

@@ -61,16 +61,16 @@ INT_PTR CALLBACK FailureListProcedure(HWND dialog, UINT message, WPARAM wParam, 
 
 void ShowMessageBox(HWND owner, const std::string& text, MessageKind kind,
                     const std::string& title) {
-    const std::wstring caption = Wide(title.empty() ? std::string(kApplicationTitle) : title);
+    const std::wstring caption = Wide(title.empty() ? std::string(text::kApplicationTitle) : title);
     ::MessageBoxW(owner, Wide(text).c_str(), caption.c_str(), MessageBoxStyle(kind));
 }
 
 void ShowFailureList(HWND owner, const FailureReport& report) {
-    const FailureTexts texts{Wide(kApplicationTitle), EditText(report.text),
+    const FailureTexts texts{Wide(text::kApplicationTitle), EditText(report.text),
                              EditText(report.details)};
     if (::DialogBoxParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_FAILURE_LIST), owner,
                           FailureListProcedure, reinterpret_cast<LPARAM>(&texts)) == -1) {
-        win32::ThrowLastError("cannot show", "the list of failures");
+        win32::ThrowLastError(text::kCannotShow, text::kFailureList);
     }
 }
 

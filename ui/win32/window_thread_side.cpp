@@ -4,12 +4,12 @@
 #include <stdexcept>
 #include <utility>
 
+#include "zelvane/ui/texts.h"
+
 namespace zelvane::ui {
 namespace {
 
 using Call = std::function<void()>;
-
-constexpr const char* kWindowGone = "the window was closed while the update ran";
 
 }  // namespace
 
@@ -27,14 +27,14 @@ LRESULT RunCarriedCall(UINT message, LPARAM call) {
 // thread to run it from any other.
 void Win32WindowThreadSide::RunOnWindowThread(const Call& call) {
     if (::SendMessageW(handle_, kRunOnWindowThread, 0, reinterpret_cast<LPARAM>(&call)) != 1) {
-        throw std::runtime_error(kWindowGone);
+        throw std::runtime_error(text::kWindowGone);
     }
 }
 
 void Win32WindowThreadSide::PostToWindowThread(Call call) {
     auto posted = std::make_unique<Call>(std::move(call));
     if (!::PostMessageW(handle_, kPostedToWindowThread, 0, reinterpret_cast<LPARAM>(posted.get()))) {
-        throw std::runtime_error(kWindowGone);
+        throw std::runtime_error(text::kWindowGone);
     }
     (void)posted.release();  // the window procedure owns it now
 }

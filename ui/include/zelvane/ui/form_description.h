@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "zelvane/engine/window_side.h"
+#include "zelvane/ui/texts.h"
 
 namespace zelvane::ui {
 
@@ -116,27 +117,9 @@ struct FormDescription {
 
 inline constexpr std::string_view kFormName = "Form1";
 
-// The application's title, shown on message boxes that give none.
-inline constexpr std::string_view kApplicationTitle = "Zelvane updater";
-
-// The backup notice that start-up shows over the window: two pieces joined by one carriage
-// return, with the information icon.
-inline constexpr std::string_view kNoticeFirstPiece = "If you have a download edition of Zelvane,";
-inline constexpr std::string_view kNoticeSecondPiece =
-    "then you are strongly encouraged to make a backup on CD of your original Zelvane installer "
-    "if you haven't done so yet. ";
-inline constexpr char kNoticeSeparator = '\r';
-inline constexpr std::string_view kNoticeTitle = "Zelvane update";
 inline constexpr MessageKind kNoticeKind = MessageKind::Information;
-// The two pieces joined as the message box is given them.
+// The backup notice's two pieces joined as the message box is given them.
 std::string NoticeText();
-
-// The folder chooser's prompt.
-inline constexpr std::string_view kFolderPrompt = "Select directory";
-
-inline constexpr std::string_view kLabel2Text =
-    "This installer will update Zelvane to version 3.7.    For more information about Zelvane, "
-    "please visit www.zelvane.example or support.zelvane.example";
 
 const FormDescription& Form();
 
