@@ -203,8 +203,11 @@ HWND Form1::CreateControl(const ControlDescription& control, int id) {
     const ControlClass controlClass = ClassOf(control);
     const DWORD style = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | controlClass.style |
                         (TakesFocus(control.kind) ? WS_TABSTOP : 0);
+    // A control that shows no caption of its own gets its screen-reader name as its text, which
+    // the system's accessibility layer reads as its name and the banner's drawing never shows.
+    const std::string_view text = control.caption.empty() ? control.accessibleName : control.caption;
     const HWND created = ::CreateWindowExW(
-        0, controlClass.name, Wide(control.caption).c_str(), style, 0, 0, 0, 0, window_,
+        0, controlClass.name, Wide(text).c_str(), style, 0, 0, 0, 0, window_,
         reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance_, nullptr);
     if (!created) win32::ThrowLastError(text::kCannotCreateControl, control.name);
     return created;
