@@ -94,10 +94,10 @@ OwnedKey ReadPublicKey(std::string_view pem) {
     OwnedKey key(PEM_read_bio_PUBKEY(ReadOnlyBio(pem).get(), nullptr, nullptr, nullptr));
     if (!key) {
         ERR_clear_error();
-        throw std::runtime_error(pem.find("PRIVATE KEY-----") != std::string_view::npos
-                                     ? "it is a private key, which stays with the vendor; give "
-                                       "its public key"
-                                     : "it is not a public key in PEM (-----BEGIN PUBLIC KEY-----)");
+        throw std::runtime_error(
+            pem.find("PRIVATE KEY-----") != std::string_view::npos
+                ? "it is a private key, which stays with the vendor; give its public key"
+                : "it is not a public key in PEM (-----BEGIN PUBLIC KEY-----)");
     }
     return RequireP256(std::move(key), "the public key");
 }
