@@ -121,14 +121,15 @@ class PosixProcessHandle final : public ProcessHandle {
     PosixProcessHandle& operator=(const PosixProcessHandle&) = delete;
 
     ~PosixProcessHandle() override {
-        if (!ended_) unreaped_.Keep(pid_);
+        if (!collected_) unreaped_.Keep(pid_);
     }
 
     ProgramWait WaitForExit(std::chrono::milliseconds bound) override {
         const auto deadline = std::chrono::steady_clock::now() + bound;
         const auto result = pidFd_.Valid() ? WaitOnDescriptor(deadline) : Poll(deadline);
         if (!result) return {WaitEnd::StillRunning};
-        ended_ = true;
+        // A result that could not be learnt may leave the child running, or uncollected.
+        collected_ = result->end == WaitEnd::Exited;
         return *result;
     }
 
@@ -155,7 +156,7 @@ class PosixProcessHandle final : public ProcessHandle {
     pid_t pid_;
     UniqueFd pidFd_;
     Unreaped& unreaped_;
-    bool ended_ = false;
+    bool collected_ = false;
 };
 
 class PosixProcesses final : public Processes {
