@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "zelvane/engine/messages.h"
 #include "zelvane/engine/package_list.h"
 #include "zelvane/engine/paths.h"
 
@@ -24,7 +25,7 @@ void WriteRecord(Folder& folder, std::string_view state, const std::vector<std::
     const std::string partial = PartialName(kRecordName);
     folder.Remove(partial);
     const auto staged = folder.Stage(partial, kRecordName);
-    if (!staged) throw std::runtime_error("cannot write the record of the update");
+    if (!staged) throw std::runtime_error(kRecordNotWritten);
     staged->Write(std::as_bytes(std::span(text)));
     staged->Finish();
     folder.Flush();
@@ -82,9 +83,7 @@ void UpdateCommit::Commit() {
         try {
             RollBack(folder_, names_);
         } catch (const std::exception& again) {
-            throw RollBackFailed(std::string(error.what()) +
-                                 "; the files replaced so far could not be put back (" +
-                                 again.what() + "), which the next update of this folder does");
+            throw RollBackFailed(RollBackFailedMessage(error.what(), again.what()));
         }
         throw;
     }
@@ -99,11 +98,11 @@ bool MendInterruptedUpdate(FileSystem& files, Folder& folder, const std::string&
     if (!file) return false;
     const std::string text = ReadSmallFile(*file, path);
     std::string_view rest = text;
-    if (!rest.starts_with(kHeader)) throw std::runtime_error("\"" + path + "\" is damaged");
+    if (!rest.starts_with(kHeader)) throw std::runtime_error(RecordDamagedMessage(path));
     rest.remove_prefix(kHeader.size());
     const bool inPlace = rest.starts_with(kInPlace);
     if (!inPlace && !rest.starts_with(kPutting)) {
-        throw std::runtime_error("\"" + path + "\" is damaged");
+        throw std::runtime_error(RecordDamagedMessage(path));
     }
     rest.remove_prefix(inPlace ? kInPlace.size() : kPutting.size());
     std::vector<std::string> names;

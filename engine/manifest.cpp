@@ -4,6 +4,8 @@
 #include <optional>
 #include <stdexcept>
 
+#include "zelvane/engine/messages.h"
+
 namespace zelvane {
 namespace {
 
@@ -12,8 +14,7 @@ constexpr std::string_view kSeparator = "  ";
 constexpr std::size_t kHexLength = 2 * std::tuple_size_v<Sha256Digest>;
 
 [[noreturn]] void ThrowLineError(std::size_t lineNumber, const std::string& problem) {
-    throw std::runtime_error("line " + std::to_string(lineNumber) + " of " + kManifestName + " " +
-                             problem);
+    throw std::runtime_error(ManifestLineMessage(lineNumber, kManifestName, problem));
 }
 
 std::optional<Sha256Digest> ParseDigest(std::string_view hex) {
@@ -37,23 +38,20 @@ std::optional<std::uint64_t> ParseSize(std::string_view digits) {
 
 ManifestEntry ParseEntry(std::string_view line, std::size_t lineNumber) {
     if (line.find('\r') != std::string_view::npos) {
-        ThrowLineError(lineNumber, "holds a carriage return: lines end in a line feed alone");
+        ThrowLineError(lineNumber, kLineHoldsCarriageReturn);
     }
     const std::optional<Sha256Digest> digest = ParseDigest(line.substr(0, kHexLength));
     if (!digest) {
-        ThrowLineError(lineNumber,
-                       "does not begin with a SHA-256 digest in 64 lowercase hex digits");
+        ThrowLineError(lineNumber, kLineLacksDigest);
     }
     line.remove_prefix(kHexLength);
-    if (!line.starts_with(kSeparator))
-        ThrowLineError(lineNumber, "lacks two blanks after the digest");
+    if (!line.starts_with(kSeparator)) ThrowLineError(lineNumber, kLineLacksBlanks);
     line.remove_prefix(kSeparator.size());
     const std::size_t sizeEnd = line.find(kSeparator);
     const std::optional<std::uint64_t> size = ParseSize(line.substr(0, sizeEnd));
-    if (!size)
-        ThrowLineError(lineNumber, "does not give a size in decimal digits after the digest");
+    if (!size) ThrowLineError(lineNumber, kLineLacksSize);
     if (sizeEnd == std::string_view::npos || sizeEnd + kSeparator.size() == line.size()) {
-        ThrowLineError(lineNumber, "does not end with two blanks and a name after the size");
+        ThrowLineError(lineNumber, kLineLacksName);
     }
     return {*digest, *size, std::string(line.substr(sizeEnd + kSeparator.size()))};
 }
@@ -62,13 +60,11 @@ ManifestEntry ParseEntry(std::string_view line, std::size_t lineNumber) {
 
 Manifest::Manifest(std::string_view text) {
     const std::string header = std::string(kManifestHeader) + '\n';
-    if (!text.starts_with(header))
-        ThrowLineError(1, "is not \"" + std::string(kManifestHeader) + "\"");
+    if (!text.starts_with(header)) ThrowLineError(1, NotHeaderProblem(kManifestHeader));
     text.remove_prefix(header.size());
     for (std::size_t lineNumber = 2; !text.empty(); ++lineNumber) {
         const std::size_t end = text.find('\n');
-        if (end == std::string_view::npos)
-            ThrowLineError(lineNumber, "does not end with a line feed");
+        if (end == std::string_view::npos) ThrowLineError(lineNumber, kLineLacksLineFeed);
         Add(ParseEntry(text.substr(0, end), lineNumber), lineNumber);
         text.remove_prefix(end + 1);
     }
@@ -81,7 +77,7 @@ const ManifestEntry* Manifest::Find(std::string_view name) const {
 
 void Manifest::Add(const ManifestEntry& entry, std::size_t lineNumber) {
     if (!entries_.try_emplace(entry.name, entry).second) {
-        ThrowLineError(lineNumber, "names \"" + entry.name + "\" a second time");
+        ThrowLineError(lineNumber, NameTwiceProblem(entry.name));
     }
 }
 
@@ -89,8 +85,7 @@ std::string ManifestText(std::span<const ManifestEntry> entries) {
     std::string text = std::string(kManifestHeader) + '\n';
     for (const ManifestEntry& entry : entries) {
         if (entry.name.empty() || entry.name.find_first_of("\r\n") != std::string::npos) {
-            throw std::invalid_argument("a manifest line cannot carry the name \"" + entry.name +
-                                        "\"");
+            throw std::invalid_argument(UncarriableNameMessage(entry.name));
         }
         text += Hex(entry.digest) + std::string(kSeparator) + std::to_string(entry.size) +
                 std::string(kSeparator) + entry.name + '\n';

@@ -15,27 +15,23 @@ std::optional<std::string> ReadIfPresent(FileSystem& files, const std::string& n
 }
 
 [[noreturn]] void ThrowNotSigned(const std::string& reason) {
-    throw std::runtime_error(kNotSignedPrefix + reason);
+    throw std::runtime_error(NotSignedMessage(reason));
 }
 
 void VerifyVendorSignature(FileSystem& files, const std::optional<std::string>& manifest,
                            std::span<const std::string> vendorKeys) {
-    if (!manifest) ThrowNotSigned(std::string("it has no ") + kManifestName + ".");
+    if (!manifest) ThrowNotSigned(LacksFileReason(kManifestName));
     const auto signature = ReadIfPresent(files, kSignatureName);
-    if (!signature) ThrowNotSigned(std::string("it has no ") + kSignatureName + ".");
+    if (!signature) ThrowNotSigned(LacksFileReason(kSignatureName));
     for (const std::string& key : vendorKeys) {
         bool verified = false;
         try {
             verified = VerifySignature(key, std::as_bytes(std::span(*manifest)),
                                        std::as_bytes(std::span(*signature)));
         } catch (const std::exception& error) {
-            throw std::runtime_error(std::string("The vendor's public key cannot be used: ") +
-                                     error.what());
+            throw std::runtime_error(VendorKeyUnusableMessage(error.what()));
         }
-        if (!verified) {
-            ThrowNotSigned(std::string("the signature ") + kSignatureName +
-                           " does not verify with the vendor's key.");
-        }
+        if (!verified) ThrowNotSigned(SignatureNotVerifiedReason(kSignatureName));
     }
 }
 
@@ -61,13 +57,11 @@ std::optional<Manifest> CheckedManifest(FileSystem& files, std::string_view list
     try {
         manifest.emplace(*text);
     } catch (const std::exception& error) {
-        throw std::runtime_error(std::string("The package manifest ") + kManifestName +
-                                 " cannot be used: " + error.what() + ".");
+        throw std::runtime_error(ManifestUnusableMessage(kManifestName, error.what()));
     }
     const ManifestEntry* list = manifest->Find(kPackageListName);
     if (!list || list->size != listText.size() || list->digest != DigestOf(listText)) {
-        throw std::runtime_error(std::string("The package list ") + kPackageListName +
-                                 " does not match the package manifest.");
+        throw std::runtime_error(ListNotInManifestMessage(kPackageListName));
     }
     return manifest;
 }

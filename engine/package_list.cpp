@@ -102,7 +102,7 @@ std::string PackageListReader::TakeUntil(std::string_view stops) {
 
 std::string ReadSmallFile(ReadableFile& file, const std::string& path) {
     if (file.Length() > kMaxPackageListSize) {
-        throw std::runtime_error("\"" + path + "\" is far too large for a package's list");
+        throw std::runtime_error(ListTooLargeMessage(path));
     }
     std::string text(static_cast<std::size_t>(file.Length()), '\0');
     std::size_t filled = 0;
@@ -125,12 +125,12 @@ std::int64_t ReadLastIndex(PackageListReader& list) {
     try {
         count = list.ReadNumber();
     } catch (const PackageListEnded&) {
-        throw std::runtime_error("it is empty");
+        throw std::runtime_error(kListEmpty);
     }
-    if (!count) throw std::runtime_error("it does not begin with the number of its last entry");
-    if (*count < 0) throw std::runtime_error("it begins with a number below 0");
+    if (!count) throw std::runtime_error(kListLacksLastIndex);
+    if (*count < 0) throw std::runtime_error(kListIndexBelowZero);
     if (*count >= std::numeric_limits<std::int32_t>::max()) {
-        throw std::runtime_error("it begins with a number that is too large");
+        throw std::runtime_error(kListIndexTooLarge);
     }
     return *count;
 }

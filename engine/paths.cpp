@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "zelvane/engine/messages.h"
+
 namespace zelvane {
 namespace {
 
@@ -42,8 +44,8 @@ std::string TextReason(std::string_view text) {
     char32_t code = 0;
     for (std::size_t at = 0, length = 0; at < text.size(); at += length) {
         length = Utf8Length(text.substr(at), code);
-        if (length == 0) return "the name is not valid UTF-8 text";
-        if (IsControl(code)) return "the name holds a control character";
+        if (length == 0) return kNameNotUtf8;
+        if (IsControl(code)) return kNameHoldsControl;
     }
     return {};
 }
@@ -90,17 +92,13 @@ bool ClimbsOut(std::string_view component) {
 }
 
 std::string ComponentReason(std::string_view component) {
-    if (ClimbsOut(component)) return "the name climbs out of the install folder";
-    if (IsDeviceName(component)) return "the name is a device";
+    if (ClimbsOut(component)) return kNameClimbsOut;
+    if (IsDeviceName(component)) return kNameIsDevice;
     if (const auto bad = component.find_first_of("<>\"|?*"); bad != std::string_view::npos) {
-        return std::string("the name holds ") + component[bad] + ", which Windows does not allow";
+        return NameHoldsForbiddenReason(component[bad]);
     }
-    if (Utf16Length(component) > kLongestName) {
-        return "a part of the name is longer than 255 characters";
-    }
-    if (component.ends_with('.') || component.ends_with(' ')) {
-        return "a part of the name ends with a dot or a blank, which Windows would drop";
-    }
+    if (Utf16Length(component) > kLongestName) return kNamePartTooLong;
+    if (component.ends_with('.') || component.ends_with(' ')) return kNamePartEndsBadly;
     return {};
 }
 
@@ -142,12 +140,12 @@ std::string InstallFolder(const FileSystem& files, std::string_view pathText) {
 }
 
 std::string UnsafeNameReason(std::string_view destName) {
-    if (destName.empty()) return "the name is empty";
+    if (destName.empty()) return kNameEmpty;
     if (std::string reason = TextReason(destName); !reason.empty()) return reason;
-    if (IsSeparator(destName.front())) return "the name is an absolute path";
-    if (destName.find(':') != std::string_view::npos) return "the name holds a drive or a colon";
+    if (IsSeparator(destName.front())) return kNameAbsolute;
+    if (destName.find(':') != std::string_view::npos) return kNameHoldsDrive;
     for (const std::string_view suffix : {kPartialSuffix, kBackupSuffix, kRecordSuffix}) {
-        if (Upper(destName).ends_with(Upper(suffix))) return "the name ends like the updater's own files";
+        if (Upper(destName).ends_with(Upper(suffix))) return kNameLikeUpdaterFiles;
     }
     std::string_view rest = destName;
     while (!rest.empty()) {
@@ -162,7 +160,7 @@ std::string UnsafeNameReason(std::string_view destName) {
 
 std::string PackageFileName(const FileSystem& files, const std::string& sourceName) {
     if (const std::string reason = TextReason(sourceName); !reason.empty()) {
-        throw std::runtime_error("the package file cannot be read: " + reason);
+        throw std::runtime_error(PackageFileUnreadableReason(reason));
     }
     return files.NativePath(sourceName);
 }
@@ -187,7 +185,7 @@ std::string Visible(std::string_view text) {
 
 std::string DestinationName(const FileSystem& files, const std::string& destName) {
     if (const std::string reason = UnsafeNameReason(destName); !reason.empty()) {
-        throw std::runtime_error("it would not be written inside the install folder: " + reason);
+        throw std::runtime_error(OutsideInstallReason(reason));
     }
     return files.NativePath(destName);
 }

@@ -10,6 +10,7 @@
 #include "zelvane/engine/commit.h"
 #include "zelvane/engine/copy.h"
 #include "zelvane/engine/launch.h"
+#include "zelvane/engine/messages.h"
 #include "zelvane/engine/package_list.h"
 #include "zelvane/engine/paths.h"
 #include "zelvane/engine/update_log.h"
@@ -31,7 +32,7 @@ bool LacksRights(const std::exception& error) {
 class NoLog final : public UpdateLog {
   public:
     void Write(std::string_view) override {}
-    std::string Where() const override { return "not kept"; }
+    std::string Where() const override { return kLogNotKept; }
     std::string Problem() const override { return {}; }
 };
 
@@ -63,7 +64,8 @@ struct Entry {
 // room for the system to go on.
 constexpr std::uint64_t kSpaceMargin = 1 << 20;
 
-std::string Megabytes(std::uint64_t bytes) { return std::to_string((bytes + (1 << 20) - 1) >> 20); }
+// Rounded up, so that a few bytes needed are not shown as none.
+std::uint64_t MegabytesNeeded(std::uint64_t bytes) { return (bytes + (1 << 20) - 1) >> 20; }
 
 // Shows the busy pointer for as long as it lives, unless put back earlier.
 class BusyPointer {
@@ -93,8 +95,6 @@ class BusyPointer {
     bool restored_ = false;
 };
 
-std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
-
 std::string Shortened(const std::string& line) {
     if (line.size() <= kLongestShownFailure) return line;
     return std::string(CutUtf8(line, kLongestShownFailure)) + "...";
@@ -116,7 +116,7 @@ class FailureLog {
     void Add(const std::string& text) {
         const std::string line = Visible(text);
         window_.TellFailure(line);
-        if (++count_ <= kLoggedFailures) log_.Write("failed: " + line);
+        if (++count_ <= kLoggedFailures) log_.Write(FailedLogLine(line));
         const std::string shown = Shortened(line);
         if (shown_.size() < kShownFailures) shown_.push_back(shown);
         if (details_.size() + shown.size() < kFailureDetailsBudget) {
@@ -131,7 +131,7 @@ class FailureLog {
     // The failures past those the log lists, counted there at the end of the run.
     void LogTheRest() const {
         if (count_ > kLoggedFailures) {
-            log_.Write("... and " + std::to_string(count_ - kLoggedFailures) + " more failures");
+            log_.Write(MoreFailuresLogLine(count_ - kLoggedFailures));
         }
     }
 
@@ -154,14 +154,13 @@ class FailureLog {
     void AddShown(FailureReport& report) const {
         for (const auto& line : shown_) report.text += "\n" + line;
         if (count_ > shown_.size()) {
-            report.text += "\n... and " + std::to_string(count_ - shown_.size()) + " more.";
+            report.text += "\n" + MoreFailuresLine(count_ - shown_.size());
         }
         if (notInDetails_ > 0) {
-            report.details += "... and " + std::to_string(notInDetails_) + " more.\n";
+            report.details += MoreFailuresLine(notInDetails_) + "\n";
         }
         report.details += '\n';
-        report.details +=
-            log_.Problem().empty() ? "The log of this update: " + log_.Where() : log_.Problem();
+        report.details += log_.Problem().empty() ? LogPlaceMessage(log_.Where()) : log_.Problem();
     }
 
     WindowSide& window_;
@@ -188,9 +187,7 @@ class UpdateRun {
         install_ = OpenInstall();
         if (!install_) {
             // The window's message is the one its users know; a script and the log get the reason.
-            const std::string reason = kNotFoundMessage + std::string(": ") +
-                                       (missingMarker_ ? missingMarker_ : "no such folder") +
-                                       (missingMarker_ ? " is missing" : "");
+            const std::string reason = NotFoundReason(missingMarker_);
             log_.Write(reason);
             window_.TellFailure(reason);
             window_.ShowMessage(kNotFoundMessage, MessageKind::Ok, "");
@@ -215,7 +212,7 @@ class UpdateRun {
         if (failures_.Empty()) {
             window_.ShowMessage(kSuccessMessage, MessageKind::Ok, "");
         } else {
-            window_.ShowFailures(failures_.Report(InstalledSummary("The update is incomplete: ")));
+            window_.ShowFailures(failures_.Report(InstalledSummary(kIncompletePrefix)));
         }
         window_.CloseWindow();
         return failures_.Empty() ? UpdateOutcome::Installed : UpdateOutcome::Incomplete;
@@ -227,7 +224,7 @@ class UpdateRun {
 
     void LogEnd(UpdateOutcome outcome) {
         failures_.LogTheRest();
-        log_.Write("ended with exit status " + std::to_string(ExitStatusOf(outcome)));
+        log_.Write(ExitStatusLogLine(ExitStatusOf(outcome)));
     }
 
   private:
@@ -240,24 +237,21 @@ class UpdateRun {
     // Every failure was told; the report ends by saying that the install is as it was.
     UpdateOutcome TellNothingChanged() {
         std::string summary = kNothingChanged;
-        if (lacksRights_) {
-            summary += std::string("\nThe install folder cannot be written with this user's rights. ") +
-                       AdviceForMissingRights();
-        }
+        if (lacksRights_) summary += "\n" + NoRightsMessage(AdviceForMissingRights());
         window_.ShowFailures(failures_.ReportEndingWith(summary));
         return UpdateOutcome::NotStarted;
     }
 
     // An unforeseen failure ended the run: says so, and what had been done by then.
     UpdateOutcome Stop(const std::string& reason) {
-        std::string text = kStoppedPrefix + Visible(reason);
+        std::string text = StoppedMessage(Visible(reason));
         log_.Write(text);
         if (!changed_) {
             window_.ShowMessage(text, MessageKind::Ok, "");
             return UpdateOutcome::Stopped;
         }
-        window_.ShowMessage(text + "\n\n" + InstalledSummary("Before it stopped, "),
-                            MessageKind::Ok, "");
+        const std::string summary = InstalledSummary(kBeforeStoppedPrefix);
+        window_.ShowMessage(text + "\n\n" + summary, MessageKind::Ok, "");
         return UpdateOutcome::StoppedPartway;
     }
 
@@ -276,20 +270,18 @@ class UpdateRun {
         } catch (const NotStarted&) {
             throw;
         } catch (const std::exception& error) {
-            throw NotStarted("The folder " + Quoted(folder_) +
-                             " could not be checked for an install: " + error.what());
+            throw NotStarted(FolderNotCheckedMessage(folder_, error.what()));
         }
         return install;
     }
 
     PackageListReader OpenPackageList(std::int64_t& lastIndex) {
-        const std::string where = std::string("The package list ") + kPackageListName +
-                                  " in the folder " + Quoted(CurrentFolderForMessages());
+        const std::string folder = CurrentFolderForMessages();
         std::string text;
         try {
             text = ReadPackageListText(files_, kPackageListName);
         } catch (const std::exception& error) {
-            throw NotStarted(where + " cannot be used: " + error.what() + ".");
+            throw NotStarted(ListUnusableMessage(kPackageListName, folder, error.what()));
         }
         try {
             manifest_ = CheckedManifest(files_, text, vendorKeys_);
@@ -301,7 +293,7 @@ class UpdateRun {
             lastIndex = ReadLastIndex(list);
             return list;
         } catch (const std::exception& error) {
-            throw NotStarted(where + " cannot be used: " + error.what() + ".");
+            throw NotStarted(ListUnusableMessage(kPackageListName, folder, error.what()));
         }
     }
 
@@ -325,12 +317,10 @@ class UpdateRun {
     void MendInterrupted() {
         try {
             if (MendInterruptedUpdate(files_, *install_, folder_)) {
-                log_.Write("put right what an interrupted update of this folder left");
+                log_.Write(kMendedLogLine);
             }
         } catch (const std::exception& error) {
-            throw NotStarted("An earlier update of this folder was interrupted, and what it left "
-                             "could not be put right: " +
-                             std::string(error.what()));
+            throw NotStarted(InterruptedNotMendedMessage(error.what()));
         }
     }
 
@@ -346,26 +336,26 @@ class UpdateRun {
         for (const Entry& entry : entries) {
             try {
                 commit.Add(entry.destination, Copy(entry));
-                log_.Write("copied " + entry.destName);
+                log_.Write(CopiedLogLine(entry.destName));
                 window_.SetProgressValue(static_cast<float>(entry.index));
             } catch (const std::exception& error) {
                 lacksRights_ = lacksRights_ || LacksRights(error);
-                failures_.Add(kCopyFailurePrefix + entry.destName + ": " + error.what());
+                failures_.Add(CopyFailureMessage(entry.destName, error.what()));
             }
         }
         if (!failures_.Empty()) throw NothingChanged();
         try {
-            log_.Write("putting " + std::to_string(entries.size()) + " files in place");
+            log_.Write(PuttingInPlaceLogLine(entries.size()));
             commit.Commit();
         } catch (const RollBackFailed&) {
             changed_ = true;
             throw;
         } catch (const std::exception& error) {
-            failures_.Add(std::string(kCommitFailurePrefix) + error.what());
+            failures_.Add(CommitFailureMessage(error.what()));
             throw NothingChanged();
         }
         copied_ = static_cast<std::int64_t>(entries.size());
-        log_.Write("every file is in place");
+        log_.Write(kAllInPlaceLogLine);
         changed_ = true;
     }
 
@@ -398,14 +388,14 @@ class UpdateRun {
                 FailEntriesFrom(index, lastIndex, destName, error.what());
                 return;
             } catch (const std::exception& error) {
-                failures_.Add(kCopyFailurePrefix + NameOf(index, destName) + ": " + error.what());
+                failures_.Add(CopyFailureMessage(NameOf(index, destName), error.what()));
             }
         }
     }
 
     // An entry without a name is named by its place in the list.
     static std::string NameOf(std::int64_t index, const std::string& destName) {
-        return destName.empty() ? "of entry " + std::to_string(index) : destName;
+        return destName.empty() ? EntryNumberName(index) : destName;
     }
 
     // The entry's names judged, and its package file found as an ordinary file of the size that
@@ -427,17 +417,12 @@ class UpdateRun {
         try {
             free = install_->FreeSpace();
         } catch (const std::exception& error) {
-            throw NotStarted("The free space on the install's drive is not known: " +
-                             std::string(error.what()));
+            throw NotStarted(FreeSpaceUnknownMessage(error.what()));
         }
-        log_.Write("free space: " + Megabytes(needed) + " MB needed, " + std::to_string(free >> 20) +
-                   " MB free");
-        if (needed > free) {
-            throw NotStarted(
-                "There is not enough free space for the update on the install's drive: " +
-                Megabytes(needed) + " MB are needed, " + std::to_string(free >> 20) +
-                " MB are free.");
-        }
+        const std::uint64_t neededMegabytes = MegabytesNeeded(needed);
+        const std::uint64_t freeMegabytes = free >> 20;
+        log_.Write(FreeSpaceLogLine(neededMegabytes, freeMegabytes));
+        if (needed > free) throw NotStarted(NotEnoughSpaceMessage(neededMegabytes, freeMegabytes));
     }
 
     void CheckFilesInUse(const std::vector<Entry>& entries) {
@@ -448,15 +433,14 @@ class UpdateRun {
         try {
             inUse = install_->FilesInUse(names);
         } catch (const std::exception& error) {
-            throw NotStarted("The product files could not be checked for programs that use them: " +
-                             std::string(error.what()));
+            throw NotStarted(FilesNotCheckedMessage(error.what()));
         }
-        log_.Write(inUse.empty() ? "no product file is in use" : "product files are in use");
+        log_.Write(inUse.empty() ? kNoFileInUseLogLine : kFilesInUseLogLine);
         if (inUse.empty()) return;
         std::string files;
         std::vector<std::string> programs;
         for (const FileInUse& file : inUse) {
-            files += (files.empty() ? "" : ", ") + file.name;
+            files += (files.empty() ? "" : kListSeparator) + file.name;
             for (const auto& program : file.programs) {
                 if (std::ranges::find(programs, program) == programs.end()) {
                     programs.push_back(program);
@@ -464,39 +448,39 @@ class UpdateRun {
             }
         }
         std::string holders;
-        for (const auto& program : programs) holders += (holders.empty() ? "" : ", ") + program;
-        throw FilesBusy("These files are in use: " + files +
-                        ". Close the programs that use them" +
-                        (holders.empty() ? "" : " (" + holders + ")") + " and try again.");
+        for (const auto& program : programs) {
+            holders += (holders.empty() ? "" : kListSeparator) + program;
+        }
+        throw FilesBusy(FilesInUseMessage(files, holders));
     }
 
     // The list ended early: this entry and all after it fail alike, without reading further.
     void FailEntriesFrom(std::int64_t index, std::int64_t lastIndex, const std::string& destName,
                          const std::string& reason) {
         if (!destName.empty()) {
-            failures_.Add(kCopyFailurePrefix + destName + ": " + reason);
+            failures_.Add(CopyFailureMessage(destName, reason));
             ++index;
         }
         if (index > lastIndex) return;
-        failures_.Add(std::string(kCopyFailurePrefix) + "for entries " + std::to_string(index) +
-                      " to " + std::to_string(lastIndex) + ": the package list ends before them");
+        failures_.Add(ListEndedEarlyMessage(index, lastIndex));
     }
 
     void Register() {
-        const std::string cannot = std::string("Cannot register ") + kControlFile + ": ";
         try {
             changed_ = true;
-            const ProgramLaunch launch =
-                RegistrationLaunch(folder_ + kControlFile, window_.SilentMode());
+            // One at a time, so that the failure named is the same whichever compiler built it.
+            const std::string controlPath = folder_ + kControlFile;
+            const bool silent = window_.SilentMode();
+            const ProgramLaunch launch = RegistrationLaunch(controlPath, silent);
             const ProgramWait result = WaitFor(launch.program, Start(launch));
             if (result.end == WaitEnd::ResultUnknown) {
-                failures_.Add(cannot + "the registration tool ran, but " + kResultLost);
+                failures_.Add(CannotRegisterMessage(kControlFile, RegistrationResultLostReason()));
             } else if (result.end == WaitEnd::Exited && result.exitCode != 0) {
-                failures_.Add(cannot + "the registration tool ended with exit code " +
-                              std::to_string(result.exitCode));
+                failures_.Add(CannotRegisterMessage(kControlFile,
+                                                    RegistrationExitCodeReason(result.exitCode)));
             }
         } catch (const std::exception& error) {
-            failures_.Add(cannot + error.what());
+            failures_.Add(CannotRegisterMessage(kControlFile, error.what()));
         }
     }
 
@@ -506,8 +490,7 @@ class UpdateRun {
             programFolder = files_.AbsolutePath(folder_);
             files_.ChangeDirectory(folder_);
         } catch (const std::exception& error) {
-            failures_.Add(std::string("Cannot run ") + kFirstProgram + " and " + kSecondProgram +
-                          ": " + error.what());
+            failures_.Add(CannotRunEitherMessage(kFirstProgram, kSecondProgram, error.what()));
             return;
         }
         RunProgram(programFolder + kFirstProgram, WindowStyle::MinimizedWithFocus, 1);
@@ -521,12 +504,12 @@ class UpdateRun {
             try {
                 const ProgramWait result = WaitFor(path, Start({path, {}, style}));
                 if (result.end == WaitEnd::ResultUnknown) {
-                    failures_.Add("Cannot run " + path + ": it ran, but " + kResultLost);
+                    failures_.Add(CannotRunMessage(path, ProgramResultLostReason()));
                 }
                 return;
             } catch (const std::exception& error) {
                 if (attempt < attempts) continue;
-                failures_.Add("Cannot run " + path + ": " + error.what());
+                failures_.Add(CannotRunMessage(path, error.what()));
                 return;
             }
         }
@@ -534,9 +517,7 @@ class UpdateRun {
 
     // Started and, once waited for, noted in the log with how it ended.
     std::int32_t Start(const ProgramLaunch& launch) {
-        std::string line = "starting " + launch.program;
-        for (const auto& argument : launch.arguments) line += " \"" + argument + "\"";
-        log_.Write(line);
+        log_.Write(StartingLogLine(launch.program, launch.arguments));
         return processes_.Start(launch);
     }
 
@@ -544,22 +525,20 @@ class UpdateRun {
         const ProgramWait result = WaitOnProgram(processes_, id);
         switch (result.end) {
             case WaitEnd::Exited:
-                log_.Write(program + " ended with exit code " + std::to_string(result.exitCode));
+                log_.Write(ExitedLogLine(program, result.exitCode));
                 break;
             case WaitEnd::StillRunning:
-                log_.Write(program + " is still running; the update goes on");
+                log_.Write(StillRunningLogLine(program));
                 break;
             case WaitEnd::ResultUnknown:
-                log_.Write(program + " ran, but " + kResultLost);
+                log_.Write(ResultLostLogLine(program));
                 break;
         }
         return result;
     }
 
     std::string InstalledSummary(const std::string& start) const {
-        return start + std::to_string(copied_) + " of " + std::to_string(entries_) +
-               (entries_ == 1 ? " file " : " files ") + (copied_ == 1 ? "was" : "were") +
-               " installed.";
+        return start + InstalledCountSentence(copied_, entries_);
     }
 
     WindowSide& window_;

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "zelvane/engine/messages.h"
 #include "zelvane/engine/paths.h"
 #include "zelvane/engine/update.h"
 
@@ -30,34 +31,31 @@ FileUpdateLog::FileUpdateLog(std::string path) : path_(std::move(path)) {
     const fs::path file = PathOf(path_);
     std::error_code error;
     if (fs::file_size(file, error) > kLogRotationSize && !error) {
-        fs::rename(file, PathOf(path_ + ".1"), error);
+        const std::string oldLog = path_ + ".1";
+        fs::rename(file, PathOf(oldLog), error);
         if (error) {
-            Fail("cannot keep it as \"" + path_ + ".1\": " + error.message());
+            Fail(LogNotKeptAsReason(oldLog, error.message()));
             return;
         }
     }
     file_.open(file, std::ios::app | std::ios::binary);
-    if (!file_) Fail("cannot open it for writing");
+    if (!file_) Fail(kLogNotOpened);
 }
 
 void FileUpdateLog::Write(std::string_view line) {
     if (!problem_.empty()) return;
     file_ << Now() << Visible(line) << '\n' << std::flush;
-    if (!file_) Fail("cannot write to it");
+    if (!file_) Fail(kLogNotWritten);
 }
 
 void FileUpdateLog::Fail(const std::string& problem) {
-    if (problem_.empty()) problem_ = "The log \"" + path_ + "\" could not be written: " + problem;
+    if (problem_.empty()) problem_ = LogProblemMessage(path_, problem);
 }
 
 void WriteHeader(UpdateLog& log, const LogHeader& header) {
-    std::string arguments;
-    for (const auto& argument : header.arguments) arguments += " \"" + argument + "\"";
-    log.Write("---- " + header.program + " " + kUpdaterVersion + " for Zelvane " +
-              kProductVersion + ", started with" + (arguments.empty() ? " no arguments" : arguments));
-    log.Write("install folder \"" + header.installFolder + "\", package folder \"" +
-              header.packageFolder + "\"");
-    log.Write("user " + header.user + (header.elevated ? ", as administrator" : ", not elevated"));
+    log.Write(HeaderLogLine(header.program, kUpdaterVersion, kProductVersion, header.arguments));
+    log.Write(FoldersLogLine(header.installFolder, header.packageFolder));
+    log.Write(UserLogLine(header.user, header.elevated));
 }
 
 }  // namespace zelvane

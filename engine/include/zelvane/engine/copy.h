@@ -6,6 +6,7 @@
 #include <string>
 
 #include "zelvane/engine/manifest.h"
+#include "zelvane/engine/messages.h"
 #include "zelvane/platform/files.h"
 
 namespace zelvane {
@@ -28,7 +29,5 @@ std::unique_ptr<StagedFile> CopyEncryptedFile(FileSystem& files, Folder& folder,
                                               const std::string& InFile, const std::string& Outfile,
                                               const ManifestEntry* expected = nullptr,
                                               NewHash newHash = NewSha256);
-
-inline constexpr const char* kManifestMismatch = "it does not match the package manifest";
 
 }  // namespace zelvane

@@ -7,11 +7,10 @@
 #include <vector>
 
 #include "zelvane/engine/manifest.h"
+#include "zelvane/engine/messages.h"
 #include "zelvane/platform/files.h"
 
 namespace zelvane {
-
-inline constexpr const char* kNotSignedPrefix = "The package is not signed by the vendor: ";
 
 // The public keys (PEM) that this build of the updater was given: a package must be signed with
 // the matching private key. Empty when the build was given none.

@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "zelvane/engine/messages.h"
 #include "zelvane/platform/files.h"
 
 namespace zelvane {
@@ -14,7 +15,7 @@ inline constexpr const char* kPackageListName = "FileList.txt";
 // Thrown when a field is asked for after the last one in the list.
 class PackageListEnded : public std::runtime_error {
   public:
-    PackageListEnded() : std::runtime_error("the package list ends before this entry") {}
+    PackageListEnded() : std::runtime_error(kListEnded) {}
 };
 
 // Reads "FileList.txt" field by field. Fields are separated by commas or line ends; a blank

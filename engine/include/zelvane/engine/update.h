@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "zelvane/engine/messages.h"
 #include "zelvane/engine/package_check.h"
 #include "zelvane/engine/update_log.h"
 #include "zelvane/engine/window_side.h"
@@ -20,17 +21,6 @@ inline constexpr std::array<const char*, 9> kMarkerFiles{
 inline constexpr const char* kControlFile = "NavTree.ocx";
 inline constexpr const char* kFirstProgram = "UnpackDirs.exe";
 inline constexpr const char* kSecondProgram = "ViewHost.exe";
-
-inline constexpr const char* kNotFoundMessage =
-    "Version 3.0 or later could not be found in this folder";
-inline constexpr const char* kSuccessMessage = "The update was installed successfully.";
-inline constexpr const char* kLockedMessage = "Another update of this folder is running.";
-inline constexpr const char* kCopyFailurePrefix = "Cannot copy file ";
-inline constexpr const char* kCommitFailurePrefix = "Cannot put the new files in place: ";
-inline constexpr const char* kNothingChanged = "Nothing was changed.";
-inline constexpr const char* kStoppedPrefix = "The update stopped: ";
-inline constexpr const char* kUnknownFailure = "an unknown failure";
-inline constexpr const char* kResultLost = "its result could not be read";
 
 // The final message names this many failures; the rest are counted there and listed in its
 // details, which hold at most kFailureDetailsBudget bytes.
