@@ -47,7 +47,9 @@ std::unique_ptr<StagedFile> StageBeside(Folder& folder, const std::string& Outfi
 class BlockHash {
   public:
     BlockHash(std::unique_ptr<Sha256> hash, std::size_t blockSize, bool inBackground)
-        : hash_(std::move(hash)), blockSize_(blockSize), slots_(inBackground ? kSlots : 1),
+        : hash_(std::move(hash)),
+          blockSize_(blockSize),
+          slots_(inBackground ? kSlots : 1),
           ring_(std::make_unique_for_overwrite<std::byte[]>(slots_ * blockSize)) {
         if (inBackground) worker_ = std::thread([this] { Work(); });
     }
@@ -186,7 +188,8 @@ std::unique_ptr<StagedFile> CopyEncryptedFile(FileSystem& files, Folder& folder,
     const std::size_t blockSize = std::min<std::uint64_t>(length + 1, kBlockSize);
     std::optional<BlockHash> hash;
     if (expected) hash.emplace(newHash(), blockSize, length >= blockSize);
-    // What the copy writes: unscrambled from the hashing's slot, or in place when nothing is hashed.
+    // What the copy writes: unscrambled from the hashing's slot, or in place when nothing is
+    // hashed.
     const auto unscrambled = std::make_unique_for_overwrite<std::byte[]>(blockSize);
     std::uint64_t copied = 0;
     while (true) {

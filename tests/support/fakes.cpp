@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <sstream>
 #include <system_error>
-#include <thread>
 
 namespace zelvane::test {
 namespace {
@@ -72,13 +71,8 @@ struct MemoryStagedFile final : StagedFile {
 namespace {
 
 struct MemoryProcess final : ProcessHandle {
-    MemoryProcess(RecordingProcesses& processes, ProgramWait result)
-        : processes(processes), result(result) {}
-    ProgramWait WaitForExit(std::chrono::milliseconds bound) override {
-        processes.bounds.push_back(bound);
-        return result;
-    }
-    RecordingProcesses& processes;
+    explicit MemoryProcess(ProgramWait result) : result(result) {}
+    ProgramWait WaitForExit(std::chrono::milliseconds) override { return result; }
     ProgramWait result;
 };
 
@@ -269,11 +263,6 @@ std::string MemoryFileSystem::ResolveForWriting(const std::string& path) {
     return resolved;
 }
 
-void SlowByteSum::Update(std::span<const std::byte> bytes) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    for (const std::byte byte : bytes) sum ^= byte;
-}
-
 std::int32_t RecordingProcesses::Start(const ProgramLaunch& launch) {
     if (int& failing = failingStarts[LastPart(launch.program)]; failing > 0) {
         --failing;
@@ -287,7 +276,7 @@ std::unique_ptr<ProcessHandle> RecordingProcesses::Open(std::int32_t processId) 
     if (processId <= 0 || processId > static_cast<std::int32_t>(started.size())) return nullptr;
     const auto result = results.find(LastPart(started[processId - 1].launch.program));
     return std::make_unique<MemoryProcess>(
-        *this, result == results.end() ? ProgramWait{WaitEnd::StillRunning} : result->second);
+        result == results.end() ? ProgramWait{WaitEnd::StillRunning} : result->second);
 }
 
 std::vector<std::string> RecordingProcesses::Names() const {

@@ -1,15 +1,12 @@
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
-#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
-#include "zelvane/platform/crypto.h"
 #include "zelvane/platform/files.h"
 #include "zelvane/platform/processes.h"
 
@@ -94,17 +91,7 @@ class MemoryFileSystem final : public FileSystem {
     bool dead_ = false;
 };
 
-// Stands in for SHA-256 (it is no digest) where AddressSanitizer must see every byte read, as it
-// cannot in the real one's assembler; it reads each block a while after it gets it, so that a copy
-// runs ahead of it.
-struct SlowByteSum final : Sha256 {
-    static std::unique_ptr<Sha256> New() { return std::make_unique<SlowByteSum>(); }
-    void Update(std::span<const std::byte> bytes) override;
-    Sha256Digest Finish() override { return {sum}; }
-    std::byte sum{};
-};
-
-// Starts nothing: records each start with the folder that was current, and each wait's bound.
+// Starts nothing: records each start with the folder that was current.
 // A program named in failingStarts fails to start that many times; results gives how a program's
 // wait ends, and a program without one is still running when its wait ends.
 class RecordingProcesses final : public Processes {
@@ -122,7 +109,6 @@ class RecordingProcesses final : public Processes {
     std::vector<std::string> Names() const;
 
     std::vector<Started> started;
-    std::vector<std::chrono::milliseconds> bounds;
     std::map<std::string, int> failingStarts;
     std::map<std::string, ProgramWait> results;
 
