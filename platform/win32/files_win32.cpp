@@ -116,9 +116,8 @@ std::wstring Upper(const std::wstring& text) {
 
 // Opens a folder to look at it only, following every link on the way unless flags say otherwise.
 UniqueHandle OpenFolderHandle(const std::wstring& path, DWORD share, DWORD flags = 0) {
-    return UniqueHandle(::CreateFileW(LongPath(path).c_str(), FILE_READ_ATTRIBUTES, share,
-                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags,
-                                      nullptr));
+    return UniqueHandle(::CreateFileW(LongPath(path).c_str(), FILE_READ_ATTRIBUTES, share, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr));
 }
 
 DWORD AttributesOf(HANDLE file, const std::string& path) {
