@@ -287,7 +287,7 @@ struct SlowByteSum final : Sha256 {
 // A write failing midway through a file hashed on a thread of its own frees no block that the
 // hashing still reads (seen by AddressSanitizer, with a hash whose reads it sees).
 TEST(Update, AWriteFailingMidwayFreesNoBlockBeingHashed) {
-    const ManifestEntry entry{{}, (64 << 10) * 16, "p0"};
+    const ManifestEntry entry{{}, 16 * std::uint64_t{64 << 10}, "p0"};  // 16 blocks
     World world({{"a.txt", std::string(entry.size, 'x')}});
     world.files.beforeTransfer = [&world, &entry](const std::string& path, bool writing) {
         if (writing && world.files.Content(path).size() > entry.size / 2) throw std::exception();
