@@ -31,11 +31,11 @@ std::unique_ptr<StagedFile> StageBeside(Folder& folder, const std::string& Outfi
     if (auto staged = folder.Stage(partial, Outfile)) return staged;
     folder.Remove(partial);
     if (auto staged = folder.Stage(partial, Outfile)) return staged;
-    throw std::system_error(EEXIST, std::generic_category(), "cannot create \"" + partial + "\"");
+    throw std::system_error(EEXIST, std::generic_category(), CannotCreateMessage(partial));
 }
 
 [[noreturn]] void ThrowChanged(const std::string& InFile) {
-    throw std::runtime_error("\"" + InFile + "\" changed while it was being read");
+    throw std::runtime_error(ChangedWhileReadMessage(InFile));
 }
 
 // Hashes a file's blocks as the copy reads them: on a thread of its own for a file of several
