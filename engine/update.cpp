@@ -237,7 +237,10 @@ class UpdateRun {
     // Every failure was told; the report ends by saying that the install is as it was.
     UpdateOutcome TellNothingChanged() {
         std::string summary = kNothingChanged;
-        if (lacksRights_) summary += "\n" + NoRightsMessage(AdviceForMissingRights());
+        if (lacksRights_) {
+            summary += '\n';
+            summary += NoRightsMessage(AdviceForMissingRights());
+        }
         window_.ShowFailures(failures_.ReportEndingWith(summary));
         return UpdateOutcome::NotStarted;
     }
