@@ -115,6 +115,8 @@ TEST_F(CliTest, ExitStatusAndOutputTellHowTheUpdateEndedAndAFailureChangesNothin
         {silent, "0\r\nx.txt,p\r\n", 3, ": Permission denied\n", "", ".",
          Unprivileged(temp_.Path())},
     };
+    constexpr std::uintmax_t kPastRotation = (10 << 20) + 1;  // the first run keeps it as log.1
+    WriteFile(temp_ / "log", std::string(kPastRotation, '.'));
     for (const auto& c : cases) {
         SCOPED_TRACE(c.output);
         test::MakeInstall(install_);
@@ -129,6 +131,7 @@ TEST_F(CliTest, ExitStatusAndOutputTellHowTheUpdateEndedAndAFailureChangesNothin
             EXPECT_EQ(test::Snapshot(install_), before);
         }
     }
+    EXPECT_EQ(fs::file_size(temp_ / "log.1"), kPastRotation);
     const std::string log = ReadFile(temp_ / "log");
     for (const char* line : {"started with \"--log\"", "user ", "free space: ",
                              "copied Caf\xC3\xA9.txt", "regsvr32.exe ended with exit code 0",
