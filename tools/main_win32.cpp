@@ -6,6 +6,7 @@
 #include <system_error>
 #include <vector>
 
+#include "texts.h"
 #include "zelvane/platform/startup.h"
 #include "zelvane/win32/text.h"
 
@@ -15,7 +16,7 @@ int wmain(int argc, wchar_t** wideArgv) {
     try {
         zelvane::PrepareProcess();
     } catch (const std::system_error& error) {
-        std::cerr << "cannot start: " << error.what() << std::endl;
+        std::cerr << zelvane::tools::text::kCannotStartPrefix << error.what() << std::endl;
         return 3;  // nothing was done
     }
     std::vector<std::string> words;

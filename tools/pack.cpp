@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "texts.h"
 #include "zelvane/engine/copy.h"
 #include "zelvane/engine/manifest.h"
 #include "zelvane/engine/package_check.h"
@@ -20,6 +21,7 @@
 #include "zelvane/platform/signing.h"
 
 namespace fs = std::filesystem;
+namespace text = zelvane::tools::text;
 
 namespace {
 
@@ -34,34 +36,13 @@ constexpr int kExitUsage = 64;
 
 constexpr std::size_t kBlockSize = 1 << 20;
 
-constexpr const char* kUsage =
-    R"(usage: zelvane-pack keygen PRIVATE_KEY_FILE PUBLIC_KEY_FILE
-       zelvane-pack build [--key PRIVATE_KEY_FILE] PRODUCT_FOLDER PACKAGE_FOLDER
-       zelvane-pack check [--public-key PUBLIC_KEY_FILE] PACKAGE_FOLDER
-       zelvane-pack --help
-
-keygen  makes a new P-256 key pair for signing packages; the private key is readable by its
-        owner only. Neither file may exist yet.
-build   writes every file of PRODUCT_FOLDER, scrambled, into PACKAGE_FOLDER with FileList.txt
-        and Package.manifest (the SHA-256 and size of each), and with --key the manifest's
-        signature, Package.manifest.sig. PACKAGE_FOLDER must be new, empty, or hold only an
-        earlier package, which is then replaced whole.
-check   lists the package's entries and reports every problem: an unsafe name, a missing
-        package file, a file that does not match Package.manifest, and with --public-key a
-        missing or wrong signature. It warns about lines after the last counted entry of
-        FileList.txt, which the updater never reads.
-
-Exit status: 0 all is well (warnings do not change it); 1 problems found or the command failed;
-64 bad arguments, or keygen or build --key on Windows, where packages are checked, not signed.
-)";
-
 std::span<const std::byte> Bytes(std::string_view text) { return std::as_bytes(std::span(text)); }
 
 std::string ReadWholeFile(const fs::path& path) {
     std::ifstream input(path, std::ios::binary);
     std::string content{std::istreambuf_iterator<char>(input), std::istreambuf_iterator<char>()};
     if (!input.is_open() || input.bad()) {
-        throw std::runtime_error("cannot read \"" + path.string() + "\"");
+        throw std::runtime_error(text::CannotReadMessage(path.string()));
     }
     return content;
 }
@@ -75,21 +56,21 @@ void WriteWholeFile(const fs::path& path, std::span<const std::byte> bytes) {
     std::ofstream output(path, std::ios::binary | std::ios::trunc);
     output.write(reinterpret_cast<const char*>(bytes.data()),
                  static_cast<std::streamsize>(bytes.size()));
-    if (!output.flush()) throw std::runtime_error("cannot write \"" + path.string() + "\"");
+    if (!output.flush()) throw std::runtime_error(text::CannotWriteMessage(path.string()));
 }
 
 // Calls use(block) for every block of the file, in order.
 template <typename Use>
 void ReadBlocks(const fs::path& path, Use use) {
     std::ifstream input(path, std::ios::binary);
-    if (!input) throw std::runtime_error("cannot read \"" + path.string() + "\"");
+    if (!input) throw std::runtime_error(text::CannotReadMessage(path.string()));
     std::vector<char> block(kBlockSize);
     while (input.read(block.data(), static_cast<std::streamsize>(block.size())) ||
            input.gcount() > 0) {
         use(std::as_writable_bytes(
             std::span(block.data(), static_cast<std::size_t>(input.gcount()))));
     }
-    if (input.bad()) throw std::runtime_error("cannot read \"" + path.string() + "\"");
+    if (input.bad()) throw std::runtime_error(text::CannotReadMessage(path.string()));
 }
 
 // The manifest entry of bytes that arrive in pieces.
@@ -134,22 +115,22 @@ std::vector<Entry> CollectProductFiles(const fs::path& productFolder) {
     std::error_code error;
     fs::recursive_directory_iterator items(productFolder, error);
     if (error) {
-        throw std::runtime_error("cannot read the product folder \"" + productFolder.string() +
-                                 "\": " + error.message());
+        const std::string folder = productFolder.string();
+        const std::string reason = error.message();
+        throw std::runtime_error(text::ProductFolderUnreadableMessage(folder, reason));
     }
     for (const auto& item : items) {
         if (!item.is_regular_file()) continue;
         const std::string name = WindowsName(fs::relative(item.path(), productFolder));
         if (name.find_first_of("\"\r\n") != std::string::npos) {
-            throw std::runtime_error("a package list cannot carry the name \"" + name +
-                                     "\": it holds a double quote or a line break");
+            throw std::runtime_error(text::NameBreaksListMessage(name));
         }
         if (const std::string reason = zelvane::UnsafeNameReason(name); !reason.empty()) {
-            throw std::runtime_error("cannot carry the name \"" + name + "\": " + reason);
+            throw std::runtime_error(text::UnsafeNameMessage(name, reason));
         }
         entries.push_back({name, item.path()});
     }
-    if (entries.empty()) throw std::runtime_error("the product folder holds no files");
+    if (entries.empty()) throw std::runtime_error(text::kProductFolderEmpty);
     std::sort(entries.begin(), entries.end(),
               [](const Entry& a, const Entry& b) { return a.destName < b.destName; });
     return entries;
@@ -158,7 +139,7 @@ std::vector<Entry> CollectProductFiles(const fs::path& productFolder) {
 // Writes the product file scrambled into the package, hashing what it writes on the way.
 ManifestEntry ScrambleFile(const fs::path& from, const fs::path& to, std::string name) {
     std::ofstream output(to, std::ios::binary | std::ios::trunc);
-    if (!output) throw std::runtime_error("cannot create \"" + to.string() + "\"");
+    if (!output) throw std::runtime_error(text::CannotCreateMessage(to.string()));
     EntryHasher hasher;
     ReadBlocks(from, [&](std::span<std::byte> bytes) {
         zelvane::Unscramble(bytes);
@@ -166,7 +147,7 @@ ManifestEntry ScrambleFile(const fs::path& from, const fs::path& to, std::string
         output.write(reinterpret_cast<const char*>(bytes.data()),
                      static_cast<std::streamsize>(bytes.size()));
     });
-    if (!output.flush()) throw std::runtime_error("cannot write \"" + to.string() + "\"");
+    if (!output.flush()) throw std::runtime_error(text::CannotWriteMessage(to.string()));
     return hasher.Finish(std::move(name));
 }
 
@@ -213,7 +194,8 @@ PackageList ReadPackageList(const fs::path& packageFolder) {
     } catch (const zelvane::PackageListEnded&) {
         // The entries read so far are the list; Check names the missing ones.
     } catch (const std::exception& error) {
-        throw std::runtime_error("\"" + path.string() + "\" cannot be used: " + error.what());
+        const std::string shownPath = path.string();
+        throw std::runtime_error(text::FileUnusableMessage(shownPath, error.what()));
     }
     return list;
 }
@@ -223,15 +205,15 @@ PackageList ReadPackageList(const fs::path& packageFolder) {
 void CheckPackageFolder(const fs::path& folder) {
     if (!fs::exists(folder) || fs::is_empty(folder)) return;
     if (!fs::exists(folder / kPackageListName)) {
-        throw std::runtime_error("\"" + folder.string() + "\" is not empty and holds no package");
+        throw std::runtime_error(text::NotAPackageFolderMessage(folder.string()));
     }
     std::set<std::string> earlier{kPackageListName, kManifestName, kSignatureName};
     for (const ListEntry& entry : ReadPackageList(folder).entries) earlier.insert(entry.sourceName);
     for (const auto& item : fs::directory_iterator(folder)) {
         if (!item.is_regular_file() || !earlier.contains(item.path().filename().string())) {
-            throw std::runtime_error("\"" + folder.string() + "\" holds " +
-                                     item.path().filename().string() +
-                                     ", which is not part of the package there");
+            const std::string shownFolder = folder.string();
+            const std::string fileName = item.path().filename().string();
+            throw std::runtime_error(text::ForeignFileMessage(shownFolder, fileName));
         }
     }
 }
@@ -293,17 +275,16 @@ int Build(const fs::path& productFolder, const fs::path& packageFolder,
         throw;
     }
     PutInPlace(building, packageFolder);
-    std::cout << "Packed " << entries.size() << (entries.size() == 1 ? " file" : " files")
-              << " into " << packageFolder.string()
-              << (signer ? ", signed\n" : "\n");
+    std::cout << text::PackedMessage(entries.size(), packageFolder.string(), signer.has_value())
+              << "\n";
     return kExitClean;
 }
 
 // Tells every problem and counts them.
 class Report {
   public:
-    void Problem(const std::string& text) {
-        std::cout << "  " << zelvane::Visible(text) << "\n";
+    void Problem(const std::string& problem) {
+        std::cout << "  " << zelvane::Visible(problem) << "\n";
         ++problems_;
     }
     int Problems() const { return problems_; }
@@ -318,23 +299,22 @@ void CheckSignature(const fs::path& folder, const std::optional<std::string>& ma
     try {
         zelvane::CheckVendorKey(publicKey);
     } catch (const std::exception& error) {
-        throw std::runtime_error("the public key \"" + publicKeyFile.string() +
-                                 "\" cannot be used: " + error.what());
+        const std::string shownKeyFile = publicKeyFile.string();
+        throw std::runtime_error(text::PublicKeyUnusableMessage(shownKeyFile, error.what()));
     }
     const std::optional<std::string> signature = ReadIfPresent(folder / kSignatureName);
-    if (!manifestText) return report.Problem(std::string(kManifestName) + " is missing");
-    if (!signature) return report.Problem(std::string(kSignatureName) + " is missing");
+    if (!manifestText) return report.Problem(text::FileMissingProblem(kManifestName));
+    if (!signature) return report.Problem(text::FileMissingProblem(kSignatureName));
     if (!zelvane::VerifySignature(publicKey, Bytes(*manifestText), Bytes(*signature))) {
-        return report.Problem(std::string(kSignatureName) + " does not match " + kManifestName +
-                              " under this public key: another key signed it, or it was altered");
+        return report.Problem(text::SignatureMismatchProblem(kSignatureName, kManifestName));
     }
-    std::cout << kManifestName << " is signed by the key of " << publicKeyFile.string() << "\n";
+    std::cout << text::SignedByMessage(kManifestName, publicKeyFile.string()) << "\n";
 }
 
 std::optional<zelvane::Manifest> ReadManifest(const std::optional<std::string>& text,
                                               Report& report) {
     if (!text) {
-        std::cout << "no " << kManifestName << ": the files' contents are not checked\n";
+        std::cout << text::NoManifestMessage(kManifestName) << "\n";
         return std::nullopt;
     }
     try {
@@ -350,13 +330,11 @@ void CheckAgainstManifest(const zelvane::Manifest& manifest, const ManifestEntry
     const ManifestEntry* listed = manifest.Find(actual.name);
     const std::string& name = actual.name;
     if (listed == nullptr) {
-        report.Problem(name + " is not in " + kManifestName);
+        report.Problem(text::NotInManifestProblem(name, kManifestName));
     } else if (listed->size != actual.size) {
-        report.Problem(name + " does not match " + kManifestName + ": " +
-                       std::to_string(actual.size) + " bytes, listed as " +
-                       std::to_string(listed->size));
+        report.Problem(text::SizeMismatchProblem(name, kManifestName, actual.size, listed->size));
     } else if (listed->digest != actual.digest) {
-        report.Problem(name + " does not match " + kManifestName + ": its SHA-256 differs");
+        report.Problem(text::DigestMismatchProblem(name, kManifestName));
     }
 }
 
@@ -367,18 +345,17 @@ void CheckEntries(const fs::path& folder, const PackageList& list,
         std::cout << index << "\t" << zelvane::Visible(destName) << "\t"
                   << zelvane::Visible(sourceName) << "\n";
         if (const std::string reason = zelvane::UnsafeNameReason(destName); !reason.empty()) {
-            report.Problem("unsafe name: " + reason);
+            report.Problem(text::UnsafeNameProblem(reason));
         }
         const fs::path source = folder / zelvane::SystemFileSystem().NativePath(sourceName);
         if (!fs::is_regular_file(source)) {
-            report.Problem("missing package file: " + source.string());
+            report.Problem(text::MissingPackageFileProblem(source.string()));
         } else if (manifest) {
             CheckAgainstManifest(*manifest, EntryOfFile(source, sourceName), report);
         }
     }
     if (static_cast<std::int64_t>(list.entries.size()) <= list.lastIndex) {
-        report.Problem("entries " + std::to_string(list.entries.size()) + " to " +
-                       std::to_string(list.lastIndex) + ": missing from the list");
+        report.Problem(text::MissingEntriesProblem(list.entries.size(), list.lastIndex));
     }
 }
 
@@ -391,19 +368,17 @@ int Check(const fs::path& folder, const std::optional<fs::path>& publicKeyFile) 
     if (manifest) CheckAgainstManifest(*manifest, EntryOfText(list.text, kPackageListName), report);
     CheckEntries(folder, list, manifest, report);
     if (list.hasUnreadFields) {
-        std::cout << "warning: " << kPackageListName << " goes on after its last counted entry ("
-                  << list.lastIndex << "); the updater never reads those lines\n";
+        std::cout << text::UnreadLinesWarning(kPackageListName, list.lastIndex) << "\n";
     }
-    const auto entries = list.lastIndex + 1;
-    std::cout << entries << (entries == 1 ? " entry, " : " entries, ") << report.Problems()
-              << (report.Problems() == 1 ? " problem\n" : " problems\n");
+    std::cout << text::CheckSummary(list.lastIndex + 1, report.Problems()) << "\n";
     return report.Problems() == 0 ? kExitClean : kExitProblems;
 }
 
 int Keygen(const fs::path& privateKeyFile, const fs::path& publicKeyFile) {
     zelvane::GenerateKeyPair(privateKeyFile, publicKeyFile);
-    std::cout << "Made the private key " << privateKeyFile.string()
-              << " (keep it secret) and the public key " << publicKeyFile.string() << "\n";
+    const std::string privateKeyPath = privateKeyFile.string();
+    const std::string publicKeyPath = publicKeyFile.string();
+    std::cout << text::KeysMadeMessage(privateKeyPath, publicKeyPath) << "\n";
     return kExitClean;
 }
 
@@ -461,21 +436,21 @@ int ToolMain(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
     if (std::ranges::any_of(
             args, [](const std::string& arg) { return arg == "--help" || arg == "-h"; })) {
-        std::cout << kUsage;
+        std::cout << text::kPackUsage;
         return kExitClean;
     }
     const std::optional<Arguments> arguments = ParseArguments(args);
     if (!arguments) {
-        std::cerr << kUsage;
+        std::cerr << text::kPackUsage;
         return kExitUsage;
     }
     try {
         return Run(*arguments);
     } catch (const zelvane::SigningUnavailable& error) {
-        std::cerr << "zelvane-pack: " << zelvane::Visible(error.what()) << "\n";
+        std::cerr << text::kPackProblemPrefix << zelvane::Visible(error.what()) << "\n";
         return kExitUsage;
     } catch (const std::exception& error) {
-        std::cerr << "zelvane-pack: " << zelvane::Visible(error.what()) << "\n";
+        std::cerr << text::kPackProblemPrefix << zelvane::Visible(error.what()) << "\n";
         return kExitProblems;
     }
 }

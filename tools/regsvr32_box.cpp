@@ -4,12 +4,15 @@
 #include <QMessageBox>
 #include <string_view>
 
+#include "texts.h"
+
 int main(int argc, char** argv) {
     if (argc != 3) return 2;
     QApplication application(argc, argv);
     const bool information = std::string_view(argv[1]) == "information";
     QMessageBox box(information ? QMessageBox::Information : QMessageBox::Warning,
-                    QStringLiteral("RegSvr32"), QString::fromLocal8Bit(argv[2]));
+                    QString::fromUtf8(zelvane::tools::text::kRegsvrBoxTitle),
+                    QString::fromLocal8Bit(argv[2]));
     box.exec();
     return 0;
 }

@@ -13,9 +13,13 @@
 #include <string>
 #include <string_view>
 
+#include "texts.h"
+
 extern char** environ;
 
 namespace {
+
+namespace text = zelvane::tools::text;
 
 struct Request {
     bool silent = false;
@@ -69,15 +73,13 @@ void ShowResultBox(const std::string& text, bool succeeded) {
 int main(int argc, char** argv) {
     Request request;
     if (!ParseArguments(argc, argv, request)) {
-        std::cerr << "usage: regsvr32.exe [/s] CONTROL_FILE\n";
+        std::cerr << text::kRegsvrUsage << "\n";
         return 2;
     }
     const bool readable = CanRead(request.controlFile);
     if (!request.silent) {
-        const std::string result =
-            readable ? "DllRegisterServer in " + request.controlFile + " succeeded."
-                     : "The module \"" + request.controlFile +
-                           "\" failed to load: it is missing or cannot be read.";
+        const std::string result = readable ? text::RegisteredMessage(request.controlFile)
+                                            : text::ModuleUnreadableMessage(request.controlFile);
         std::cout << result << std::endl;
         if (HaveDisplay()) ShowResultBox(result, readable);
     }

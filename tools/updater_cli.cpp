@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "texts.h"
 #include "zelvane/engine/package_check.h"
 #include "zelvane/engine/package_list.h"
 #include "zelvane/engine/paths.h"
@@ -19,9 +20,7 @@
 
 namespace {
 
-constexpr const char* kUsage =
-    "usage: zelvane-updater-cli [--silent] [--keep-going] [--public-key PUBLIC_KEY_FILE]\n"
-    "                           [--package PACKAGE_FOLDER] [--log LOG_FILE] [--] INSTALL_FOLDER";
+namespace text = zelvane::tools::text;
 
 // The window side on a terminal: messages and every failure, as it happens, on standard output;
 // progress on standard error.
@@ -36,7 +35,7 @@ class ConsoleWindow final : public zelvane::WindowSide {
     void SetProgressValue(float value) override {
         value_ = value;
         if (showProgress_) {
-            std::fprintf(stderr, "\rInstalling: %.0f of %.0f", value_, maximum_);
+            std::fprintf(stderr, text::kInstallingFormat, value_, maximum_);
             std::fflush(stderr);
             progressShown_ = true;
         }
@@ -44,9 +43,10 @@ class ConsoleWindow final : public zelvane::WindowSide {
     float ProgressValue() override { return value_; }
     zelvane::PointerShape Pointer() override { return pointer_; }
     void SetPointer(zelvane::PointerShape shape) override { pointer_ = shape; }
-    void ShowMessage(const std::string& text, zelvane::MessageKind, const std::string&) override {
+    void ShowMessage(const std::string& message, zelvane::MessageKind,
+                     const std::string&) override {
         EndProgressLine();
-        std::cout << text << std::endl;
+        std::cout << message << std::endl;
     }
     void TellFailure(const std::string& line) override {
         EndProgressLine();
@@ -74,34 +74,7 @@ class ConsoleWindow final : public zelvane::WindowSide {
     zelvane::PointerShape pointer_ = zelvane::PointerShape::Default;
 };
 
-void PrintHelp() {
-    std::cout
-        << kUsage << "\n\n"
-        << "Updates the Zelvane install in INSTALL_FOLDER to version 3.7 from the package in\n"
-           "the package folder (FileList.txt and the package files it names).\n\n"
-           "  --silent                      register the control without the registration\n"
-           "                                tool's messages\n"
-           "  --keep-going                  put each file in place as soon as it is copied and\n"
-           "                                go on after a file that fails, as updates did\n"
-           "                                before they were all or nothing\n"
-           "  --public-key PUBLIC_KEY_FILE  install only a package whose Package.manifest is\n"
-           "                                signed with this key's private key\n"
-           "  --package PACKAGE_FOLDER      the folder of FileList.txt and the package files\n"
-           "                                (the current folder when not given)\n"
-           "  --log LOG_FILE                append what the update does to LOG_FILE instead of\n"
-           "                                the default log: %TEMP%\\Zelvane update.log on\n"
-           "                                Windows, $XDG_STATE_HOME/zelvane/update.log (by\n"
-           "                                default ~/.local/state/...) elsewhere\n"
-           "  -h, --help, /?                show this text\n"
-           "  --version                     show the updater's version\n"
-           "  --                            what follows is the install folder, even when it\n"
-           "                                begins with - or /\n\n"
-           "Exit status: 0 installed, 1 no install of version 3.0 or later in the folder,\n"
-           "2 finished with failures (each is listed) or stopped after writing, 3 nothing was\n"
-           "changed (for example a missing or damaged FileList.txt or package file, a full\n"
-           "disk, or another update of the folder running), 4 nothing was changed because\n"
-           "programs hold product files (try again once they are closed), 64 bad arguments.\n";
-}
+void PrintHelp() { std::cout << text::kCliUsage << "\n\n" << text::kCliHelp; }
 
 struct Arguments {
     bool silent = false;
@@ -150,7 +123,9 @@ Request ParseArguments(const std::vector<std::string_view>& words) {
         if (!optionsEnded && (word == "-h" || word == "--help" || word == "/?")) {
             return {Request::Kind::Help};
         } else if (!IsOption(word, optionsEnded)) {
-            if (arguments.folder) return {Request::Kind::Misunderstood, {}, "more than one folder"};
+            if (arguments.folder) {
+                return {Request::Kind::Misunderstood, {}, text::kMoreThanOneFolder};
+            }
             arguments.folder = word;
         } else if (word == "--version") {
             return {Request::Kind::Version};
@@ -165,17 +140,17 @@ Request ParseArguments(const std::vector<std::string_view>& words) {
                 arguments.vendorKeys.push_back(ReadKey(*value));
             } catch (const std::exception& error) {
                 return {Request::Kind::Misunderstood, {},
-                        "the public key \"" + *value + "\" cannot be used: " + error.what()};
+                        text::PublicKeyUnusableMessage(*value, error.what())};
             }
         } else if (word == "--package" && (value = ValueOf(words, i))) {
             arguments.packageFolder = std::move(value);
         } else if (word == "--log" && (value = ValueOf(words, i))) {
             arguments.logFile = std::move(value);
         } else {
-            return {Request::Kind::Misunderstood, {}, "unknown option " + std::string(word)};
+            return {Request::Kind::Misunderstood, {}, text::UnknownOptionProblem(word)};
         }
     }
-    if (!arguments.folder) return {Request::Kind::Misunderstood, {}, "no install folder"};
+    if (!arguments.folder) return {Request::Kind::Misunderstood, {}, text::kNoInstallFolder};
     return request;
 }
 
@@ -187,12 +162,12 @@ int Main(int argc, char** argv) {
             PrintHelp();
             return zelvane::kExitInstalled;
         case Request::Kind::Version:
-            std::cout << "zelvane-updater-cli " << zelvane::kUpdaterVersion
-                      << ", which updates Zelvane to version " << zelvane::kProductVersion << "\n";
+            std::cout << text::CliVersionMessage(zelvane::kUpdaterVersion, zelvane::kProductVersion)
+                      << "\n";
             return zelvane::kExitInstalled;
         case Request::Kind::Misunderstood:
-            std::cerr << "zelvane-updater-cli: " << zelvane::Visible(request.problem) << "\n"
-                      << kUsage << "\n";
+            std::cerr << text::kCliProblemPrefix << zelvane::Visible(request.problem) << "\n"
+                      << text::kCliUsage << "\n";
             return zelvane::kExitUsage;
         case Request::Kind::Update:
             break;
