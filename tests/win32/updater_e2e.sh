@@ -186,6 +186,25 @@ missing_ninth_marker() {
     cancel
 }
 
+# A list of 21 entries whose package file is missing: the window's failure list names each one,
+# and nothing changes.
+failure_list() {
+    make_install
+    local before
+    before="$(install_state)"
+    rm -rf "$work/package" && mkdir "$work/package"  # no manifest left by signed_update
+    { echo 20; for i in $(seq 0 20); do echo "new$i.txt,missing.bin"; done; } >"$work/package/FileList.txt"
+    start_updater
+    click "$form" 56 482  # Install
+    wait_window "Zelvane updater" >/dev/null
+    "$wine" "$build/tests/window-answers.exe" failures >"$work/failures.txt" || fail "no failure list"
+    (($(grep -c "^Cannot copy file new[0-9]*\.txt: " "$work/failures.txt") == 21)) ||
+        fail "the failure list: $(cat "$work/failures.txt")"
+    dismiss "Zelvane updater"
+    [[ "$(install_state)" == "$before" ]] || fail "the failed update changed the install"
+    cancel
+}
+
 # Fonts follow the DPI: the text is 1.5 times as tall, not the same size on a larger window.
 at_144_dpi() {  # at_144_dpi CANCEL_TEXT_HEIGHT_AT_96_DPI
     export WINEPREFIX="$work/prefix"
@@ -206,4 +225,5 @@ full_update
 files_in_use
 signed_update
 missing_ninth_marker
+failure_list
 xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$build" "$cancel_text"
