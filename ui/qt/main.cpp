@@ -4,7 +4,7 @@
 #include <iostream>
 
 #include "form1.h"
-#include "xp_look.h"
+#include "zelvane/ui/xp_look.h"
 #include "zelvane/engine/update_log.h"
 #include "zelvane/platform/files.h"
 #include "zelvane/platform/processes.h"

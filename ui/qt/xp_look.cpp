@@ -1,4 +1,4 @@
-#include "xp_look.h"
+#include "zelvane/ui/xp_look.h"
 
 #include <QDeadlineTimer>
 #include <QEventLoop>

@@ -3,7 +3,7 @@
 
 #include "common_controls.h"
 #include "form1.h"
-#include "xp_look.h"
+#include "zelvane/ui/xp_look.h"
 #include "zelvane/engine/update_log.h"
 #include "zelvane/platform/files.h"
 #include "zelvane/platform/processes.h"

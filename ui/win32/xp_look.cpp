@@ -1,4 +1,4 @@
-#include "xp_look.h"
+#include "zelvane/ui/xp_look.h"
 
 #include "form1.h"
 #include "zelvane/ui/form_description.h"
